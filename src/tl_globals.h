@@ -10,10 +10,10 @@
 #define TL_PRODUCT_NAME "Tapelens"
 #define TL_VERSION "1.7.46.0"
 // The program's notice line and the maker's web site.
-#define TL_NOTICE "tapelens converts CABS BOS BDT billing files to readable formats."
+#define TL_NOTICE "Copyright (C) 2026 the tapelens developers"
 #define TL_WEBSITE "https://tapelens.example.org/"
 // Name shown in the HTML page title, heading and custom-header line.
-#define TL_CUSTOMER "BOS BDT"
+#define TL_CUSTOMER "CABS BOS BDT"
 
 // Exit statuses of the process, in one place.
 enum tl_exit_status {

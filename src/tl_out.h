@@ -16,6 +16,9 @@ struct tl_out {
     buf[0] = '\0';
   }
 
+  // Takes over storage that already holds `used` bytes of NUL-terminated text.
+  tl_out(char* storage, size_t capacity, size_t used) : buf(storage), len(used), cap(capacity), full(false) {}
+
   // Empties the buffer (no clearing of the storage is needed).
   void clear() {
     len = 0;

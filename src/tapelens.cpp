@@ -1,0 +1,280 @@
+// Entry and options of tapelens.
+#include "tapelens.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+#include <unistd.h>
+
+#include "tl_core.h"
+#include "tl_globals.h"
+#include "tl_logging.h"
+#include "tl_mrot.h"
+#include "tl_summary.h"
+
+namespace {
+
+const struct option longopts[] = {
+    {"anon", no_argument, nullptr, 'a'},
+    {"bodyonly", no_argument, nullptr, 'b'},
+    {"bill_date", no_argument, nullptr, 'B'},
+    {"csv", no_argument, nullptr, 'c'},
+    {"common", no_argument, nullptr, 'C'},
+    {"debug", no_argument, nullptr, 'd'},
+    {"database", no_argument, nullptr, 'D'},
+    {"help", no_argument, nullptr, 'h'},
+    {"recno", no_argument, nullptr, 'n'},
+    {"billing_number", no_argument, nullptr, 'N'},
+    {"output", required_argument, nullptr, 'o'},
+    {"noheader", no_argument, nullptr, 'q'},
+    {"raw", no_argument, nullptr, 'r'},
+    {"summary", no_argument, nullptr, 's'},
+    {"summarydetail", no_argument, nullptr, 'S'},
+    {"text", no_argument, nullptr, 't'},
+    {"types", no_argument, nullptr, 'T'},
+    {"version", no_argument, nullptr, 'v'},
+    {"html", no_argument, nullptr, 'w'},
+    {"xml", no_argument, nullptr, 'x'},
+    {"billrecords", no_argument, nullptr, '1'},
+    {"detailrecords", no_argument, nullptr, '3'},
+    {"csrrecords", no_argument, nullptr, '4'},
+    {nullptr, 0, nullptr, 0},
+};
+
+const char kShortOpts[] = "abBcCdDhnNo:OqrsStTuvwx134";
+
+const char kStandard[] =
+    "\tSpecial Report SR-1872 CABS (Carrier Access Billing System) \n"
+    "\tBilling Outputs Specifications - Volume 3 \n"
+    "\tBilling Data Tape, Feb 2006 ";
+
+const char kHelp[] =
+    "Processes one of more FILES in Carrier Access Billing System (CABS) \n"
+    "BOS BDT format and writes them out in a usable format (text by default).\n"
+    "\n"
+    "  -b, --bodyonly          display only the BODY in HTML format\n"
+    "  -B, --bill_date         display the Bill Date for each record\n"
+    "  -c, --csv               set output format to CSV (comma-delimited) format\n"
+    "  -C, --common            print common block for each BDT record\n"
+    "  -d, --debug             display DEBUG messages\n"
+    "  -D, --database          display CSV in dabase format\n"
+    "  -h, --help              display this message\n"
+    "  -n, --recno             display BDT record numbers\n"
+    "  -N, --billing_number    display the Billing Number for each record\n"
+    "  -o FILE, --output=FILE  send output to FILE\n"
+    "  -q  --noheader          turn off default header\n"
+    "  -r, --raw               display raw BDT records\n"
+    "  -s, --summary           print a BDT summary report\n"
+    "  -S, --summarydetail     print a BDT summary report with detail record counts\n"
+    "  -t, --text              set output format to ASCII text (default)\n"
+    "  -T, --types             display BDT Record type descriptors\n"
+    "  -v, --version           print the version information\n"
+    "  -w, --html              set output format to HTML (webpage)\n"
+    "  -x, --xml               set output format to XML\n"
+    "  -1, --billrecords       display only Bill (10-XX-XX) Records\n"
+    "  -3, --detailrecords     display only Supplemental Detail (30-XX-XX) Records\n"
+    "  -4, --csrrecords        display only CSR (40-XX-XX) Records\n";
+
+// Items 5 and 6 of the help: the supported standard and the web site.
+void print_supports() {
+  printf("\nThis program version supports\n%s\n", kStandard);
+  printf("\nFor more information visit <%s>.\n", TL_WEBSITE);
+}
+
+void debug_msg(const char* msg) {
+  if (debug_flag == 1) fputs(msg, stderr);
+}
+
+// Opens the -o file as the output stream, falling back to standard output.
+void open_output(const char* name) {
+  if (debug_flag == 1) fprintf(stderr, "DEBUG: output to %s\n", name);
+  if (std::strlen(name) >= sizeof outFileName) {
+    fprintf(stderr, "ERROR: output file name is longer than %zu characters\n", sizeof outFileName - 1);
+    usage(1);
+  }
+  std::strcpy(outFileName, name);
+  FILE* f = fopen(outFileName, "w");
+  if (f == nullptr) {
+    fprintf(stderr, "ERROR: Cannot create/open the output file [%s] - using stdout as default\n", outFileName);
+    outfile = stdout;
+  } else {
+    outfile = f;
+  }
+}
+
+// Reports a failed write or close of the output stream.
+void report_output_failure(int err) {
+  fprintf(stderr, "ERROR: Unable to write output to %s: %s\n",
+          outfile == stdout ? "standard output" : outFileName, strerror(err));
+}
+
+}  // namespace
+
+void usage(int status) {
+  if (status == 0) {
+    printf("%s %s\n\n", TL_COMMAND_NAME, TL_VERSION);
+    fputs(TL_NOTICE, stdout);
+    printf("\nUsage: %s [OPTION]... [FILE]...\n", program_name);
+    fputs(kHelp, stdout);
+    print_supports();
+  } else {
+    printf("Usage: %s [OPTION]... [FILE]...\n", program_name);
+    fflush(stdout);
+    fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
+  }
+  exit(status);
+}
+
+void display_version(FILE* stream, const char* command_name, const char* version) {
+  fprintf(stream, "%s %s\n", command_name, version);
+  fprintf(stream, "\n%s\n", TL_NOTICE);
+  fflush(stream);
+  print_supports();
+  exit(0);
+}
+
+void tl_parse_options(int argc, char* argv[]) {
+  program_name = argv[0];
+  outfile = stdout;
+  display_bill = display_detail = display_csr = 1;
+  init_globals(argv);
+
+  optind = 0;  // a full re-initialisation of the parser, for repeated calls
+  int c;
+  while ((c = getopt_long(argc, argv, kShortOpts, longopts, nullptr)) != -1) {
+    switch (c) {
+      case 'a':
+        output_format = 9;
+        debug_msg("DEBUG: anonmyzer is ON\n");
+        break;
+      case 'b':
+        bodyonly_flag = 1;
+        debug_msg("DEBUG: bodyonly is ON\n");
+        break;
+      case 'B':
+        bill_date_flag = 1;
+        debug_msg("DEBUG: bill_date is ON\n");
+        break;
+      case 'c':
+        output_format = 1;
+        debug_msg("DEBUG: output format = CSV\n");
+        break;
+      case 'C':
+        print_common = 1;
+        debug_msg("DEBUG: print common block\n");
+        break;
+      case 'd':
+        debug_flag = 1;
+        debug_msg("DEBUG: is ON\n");
+        break;
+      case 'D':
+        output_format = 1;
+        database_flag = 1;
+        print_header = 0;
+        print_trailer = 0;
+        debug_msg("DEBUG: CSV in database format\n");
+        break;
+      case 'h':
+        usage(0);
+      case 'n':
+        print_recno = 1;
+        debug_msg("DEBUG: print record numbers\n");
+        break;
+      case 'N':
+        billing_number_flag = 1;
+        debug_msg("DEBUG: display billing number is ON\n");
+        break;
+      case 'o':
+        open_output(optarg);
+        break;
+      case 'q':
+        print_header = 0;
+        debug_msg("DEBUG: do not print header\n");
+        break;
+      case 'r':
+        print_raw = 1;
+        debug_msg("DEBUG: print RAW output\n");
+        break;
+      case 's':
+        print_summary = 1;
+        print_summarydetail = 0;
+        debug_msg("DEBUG: print Summary output\n");
+        break;
+      case 'S':
+        print_summary = 1;
+        print_summarydetail = 1;
+        debug_msg("DEBUG: print Summary Detail output\n");
+        break;
+      case 't':
+        output_format = 0;
+        debug_msg("DEBUG: output format = TEXT\n");
+        break;
+      case 'T':
+        print_types = 1;
+        debug_msg("DEBUG: print BDT Type output\n");
+        break;
+      case 'u':
+        uppercase_flag = 1;
+        debug_msg("DEBUG: UPPERCASE field names\n");
+        break;
+      case 'v':
+        display_version(stderr, TL_COMMAND_NAME, TL_VERSION);
+      case 'w':
+        output_format = 2;
+        debug_msg("DEBUG: output format = HTML\n");
+        break;
+      case 'x':
+        output_format = 3;
+        debug_msg("DEBUG: output format = XML\n");
+        break;
+      case '1':
+        display_bill = 1;
+        display_detail = 0;
+        display_csr = 0;
+        debug_msg("DEBUG: Display BILL only is ON\n");
+        break;
+      case '3':
+        display_detail = 1;
+        display_bill = 0;
+        display_csr = 0;
+        debug_msg("DEBUG: Display DETAIL only is ON\n");
+        break;
+      case '4':
+        display_csr = 1;
+        display_bill = 0;
+        display_detail = 0;
+        debug_msg("DEBUG: Display CSR only is ON\n");
+        break;
+      default:  // 'O', an unknown option or a missing argument
+        usage(1);
+    }
+  }
+}
+
+int tl_main(int argc, char* argv[]) {
+  tl_parse_options(argc, argv);
+  iDemrotStrings();
+  if (optind == argc) usage(1);
+
+  // Output to a terminal stays line-buffered so a person sees it as it comes.
+  if (!isatty(fileno(outfile))) setvbuf(outfile, nullptr, _IOFBF, 1 << 18);
+
+  for (; optind < argc && !tl_shutdown && !tl_output_failed; optind++) {
+    if (print_summary == 1) {
+      tl_summary(argv[optind], outfile);
+    } else {
+      tl_core(argv[optind], outfile);
+    }
+  }
+
+  if (!tl_output_failed && fflush(outfile) != 0) tl_output_failed = errno ? errno : EIO;
+  if (!tl_output_failed && ferror(outfile)) tl_output_failed = EIO;
+  if (outfile != stdout && fclose(outfile) != 0 && !tl_output_failed) tl_output_failed = errno ? errno : EIO;
+  if (tl_output_failed) report_output_failure(tl_output_failed);
+
+  if (tl_shutdown == SIGINT) return TL_EXIT_SIGINT;
+  if (tl_shutdown == SIGTERM) return TL_EXIT_SIGTERM;
+  if (tl_output_failed || tl_input_failures > 0) return TL_EXIT_FAILURE;
+  return TL_EXIT_OK;
+}

@@ -1,0 +1,84 @@
+// The text formatter: the record key, type lines, then one line per field.
+#include <cstring>
+
+#include "tl_bdt.h"
+#include "tl_formatters.h"
+#include "tl_globals.h"
+#include "tl_util.h"
+
+namespace {
+
+// A name that stayed null (no memory at start-up) is written as nothing.
+inline void put_name(tl_out& o, const char* name) {
+  if (name != nullptr) o.put(name);
+}
+
+}  // namespace
+
+int init_bdt_text() { return 0; }
+
+int psParseBDTcommonFields(const char* pucData, tl_out& psTarget) {
+  size_t len = std::strlen(pucData);
+  for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
+    if (f->display != 1) continue;
+    bdt_value v = bdt_cut(pucData, len, *f);
+    psTarget.put('\t');
+    put_name(psTarget, f->field_name);
+    psTarget.lit(":[");
+    psTarget.put(v.p, v.n);
+    psTarget.lit("]\r\n");
+  }
+  return 0;
+}
+
+int psParseBDTfields(const char* pucData, int rindex, tl_out& psTarget) {
+  const bdt_fields_tag* f = bdtr_list[rindex].fields;
+  if (f == nullptr) return 0;
+  size_t len = std::strlen(pucData);
+  char scratch[258];
+  for (; !bdt_is_end(*f); f++) {
+    if (f->display != 1) continue;
+    tl_field_text t = tl_field_value(pucData, len, *f, scratch);
+    psTarget.put('\t');
+    put_name(psTarget, f->field_name);
+    psTarget.put('\t');
+    if (t.negative) psTarget.put('-');
+    psTarget.put(t.p, t.n);
+    psTarget.lit("\r\n");
+  }
+  return 0;
+}
+
+int psParseBDTrecord(const char* pucData, int /*flag*/, tl_out& psTarget) {
+  int rindex = iFindBDTrecord(pucData);
+  if (rindex < 0) {
+    psTarget.lit("Unknown record type found: line = [");
+    tl_put_pad6(psTarget, pucData, std::strlen(pucData));
+    psTarget.lit("]\r\n");
+    return 0;
+  }
+  const bdt_record_tag& r = bdtr_list[rindex];
+  if (print_recno == 1) {
+    psTarget.put(r.record_id);
+    if (r.required_suffix == 1) {
+      psTarget.put('.');
+      psTarget.put(r.record_suffix);
+    }
+    psTarget.lit(":\r\n");
+  }
+  if (r.display == 1 && print_types == 1) {
+    put_name(psTarget, r.record_name);
+    if (print_raw == 1) {
+      psTarget.lit(": record = [");
+      psTarget.put(pucData);
+      psTarget.lit("]\r\n");
+    } else {
+      psTarget.lit(" \r\n");
+    }
+  }
+  if (r.display_fields != 1 || r.fields == nullptr) return 0;
+  if (print_common == 1) psParseBDTcommonFields(pucData, psTarget);
+  psParseBDTfields(pucData, rindex, psTarget);
+  psTarget.lit(" ------ \r\n\r\n");
+  return 0;
+}

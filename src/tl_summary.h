@@ -1,0 +1,13 @@
+// The summary report: version fields and record counts of one file.
+#pragma once
+
+#include <cstdio>
+
+// Writes the summary of one BDT file to outfile (HTML with output_format 2,
+// else text). Returns 0.
+int tl_summary(const char* psFileName, FILE* outfile);
+// Writes the BOS version lines of a 100101.00 record. Returns 0.
+int iPrintVersion(FILE* outfile, const char* pucData, int rindex);
+// Writes the head and the foot of the HTML summary page. Return 0.
+int print_HTML_header(FILE* outfile, const char* customer, const char* filename);
+int print_HTML_trailer(FILE* outfile);

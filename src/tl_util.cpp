@@ -1,0 +1,205 @@
+#include "tl_util.h"
+
+#include <cstring>
+
+int iFormatBDTamount(const char* psData, int len, int dpoint, char* psAmount, int* piPositiveInd) {
+  if (len <= 0) {
+    psAmount[0] = '\0';
+    return 0;
+  }
+  // A NUL inside the field ends the text where it stands.
+  size_t vlen = 0;
+  while (vlen < static_cast<size_t>(len) && psData[vlen] != '\0') vlen++;
+  tl_format_amount(psData, vlen, len, dpoint, psAmount, piPositiveInd);
+  return 0;
+}
+
+size_t tl_format_amount(const char* v, size_t vlen, int len, int dpoint, char* out, int* piPositiveInd) {
+  if (len <= 0) {
+    out[0] = '\0';
+    return 0;
+  }
+  size_t flen = static_cast<size_t>(len);
+  if (vlen > flen) vlen = flen;
+  // The decimal point stands before position len - dpoint, when that is a
+  // position of the field.
+  size_t dec = (dpoint > 0 && dpoint <= len) ? flen - static_cast<size_t>(dpoint) : flen + 1;
+  size_t o = 0;
+  if (vlen < flen) {
+    // Cut short by the record's end: the characters copy unchanged, and the
+    // missing last character decodes no sign.
+    if (dec < vlen) {
+      std::memcpy(out, v, dec);
+      out[dec] = '.';
+      std::memcpy(out + dec + 1, v + dec, vlen - dec);
+      o = vlen + 1;
+    } else {
+      std::memcpy(out, v, vlen);
+      o = vlen;
+      if (dec == vlen) out[o++] = '.';
+    }
+    out[o] = '\0';
+    return o;
+  }
+  size_t last = flen - 1;
+  if (dec <= last) {
+    std::memcpy(out, v, dec);
+    out[dec] = '.';
+    std::memcpy(out + dec + 1, v + dec, last - dec);
+    o = last + 1;
+  } else {
+    std::memcpy(out, v, last);
+    o = last;
+  }
+  unsigned char c = static_cast<unsigned char>(v[last]);
+  if (c == '{') {
+    out[o++] = '0';
+    *piPositiveInd = 1;
+  } else if (c >= 'A' && c <= 'I') {
+    out[o++] = static_cast<char>('1' + (c - 'A'));
+    *piPositiveInd = 1;
+  } else if (c == '}') {
+    out[o++] = '0';
+    *piPositiveInd = 0;
+  } else if (c >= 'J' && c <= 'R') {
+    out[o++] = static_cast<char>('1' + (c - 'J'));
+    *piPositiveInd = 0;
+  } else if (c >= '0' && c <= '9') {
+    out[o++] = static_cast<char>(c);
+    *piPositiveInd = 1;
+  }
+  out[o] = '\0';
+  return o;
+}
+
+int iFixFieldNameForXML(const char* psFieldName, char* psTagName) {
+  size_t i = 0;
+  for (; psFieldName[i] != '\0'; i++) {
+    char c = psFieldName[i];
+    switch (c) {
+      case ' ':
+      case '&':
+      case '/':
+      case '<':
+      case '>':
+      case '\\':
+        c = '_';
+        break;
+      default:
+        break;
+    }
+    psTagName[i] = c;
+  }
+  psTagName[i] = '\0';
+  return 0;
+}
+
+tl_field_text tl_field_value(const char* rec, size_t reclen, const bdt_fields_tag& f, char* scratch) {
+  bdt_value v = bdt_cut(rec, reclen, f);
+  if (f.amount_ind < 0) return {v.p, v.n, false};
+  int pos = 1;
+  int flen = f.field_length > 255 ? 255 : f.field_length;
+  size_t n = tl_format_amount(v.p, v.n, flen, f.amount_ind, scratch, &pos);
+  return {scratch, n, pos == 0};
+}
+
+namespace {
+
+// Character classes for the escaping writers.
+enum : unsigned char { kPlain = 0, kXmlEntity = 1, kXmlBad = 2, kCsvQuote = 4 };
+
+struct char_classes {
+  unsigned char c[256];
+  constexpr char_classes() : c() {
+    for (int i = 0; i < 256; i++) {
+      unsigned char k = kPlain;
+      if (i == '&' || i == '<' || i == '>') k |= kXmlEntity;
+      if ((i < 0x20 && i != '\t' && i != '\r' && i != '\n') || i >= 0x7f) k |= kXmlBad;
+      if (i == ',' || i == '"' || i == '\r' || i == '\n') k |= kCsvQuote;
+      c[i] = k;
+    }
+  }
+};
+constexpr char_classes kClass;
+
+inline unsigned char cls(char ch) { return kClass.c[static_cast<unsigned char>(ch)]; }
+
+// Returns the position of the first character of the given classes, or n.
+inline size_t find_class(const char* p, size_t n, unsigned char mask) {
+  size_t i = 0;
+  while (i < n && !(cls(p[i]) & mask)) i++;
+  return i;
+}
+
+void put_entity(tl_out& o, char ch) {
+  if (ch == '&') o.lit("&amp;");
+  else if (ch == '<') o.lit("&lt;");
+  else o.lit("&gt;");
+}
+
+// Appends p with every double quote doubled.
+void put_doubled(tl_out& o, const char* p, size_t n) {
+  size_t start = 0;
+  for (size_t i = 0; i < n; i++) {
+    if (p[i] == '"') {
+      o.put(p + start, i + 1 - start);
+      o.put('"');
+      start = i + 1;
+    }
+  }
+  o.put(p + start, n - start);
+}
+
+}  // namespace
+
+void tl_put_xml(tl_out& o, const char* p, size_t n) {
+  const unsigned char mask = kXmlEntity | kXmlBad;
+  size_t i = find_class(p, n, mask);
+  o.put(p, i);
+  for (; i < n; i++) {
+    unsigned char k = cls(p[i]);
+    if (k & kXmlEntity) put_entity(o, p[i]);
+    else if (k & kXmlBad) o.put('?');
+    else o.put(p[i]);
+  }
+}
+
+void tl_put_html(tl_out& o, const char* p, size_t n) {
+  size_t i = find_class(p, n, kXmlEntity);
+  o.put(p, i);
+  for (; i < n; i++) {
+    if (cls(p[i]) & kXmlEntity) put_entity(o, p[i]);
+    else o.put(p[i]);
+  }
+}
+
+void tl_put_csv(tl_out& o, const char* p, size_t n, bool negative) {
+  if (find_class(p, n, kCsvQuote) == n) {
+    if (negative) o.put('-');
+    o.put(p, n);
+    return;
+  }
+  o.put('"');
+  if (negative) o.put('-');
+  put_doubled(o, p, n);
+  o.put('"');
+}
+
+void tl_put_csv_special(tl_out& o, const char* p, size_t n, bool negative) {
+  if (find_class(p, n, kCsvQuote) == n) {
+    o.lit("=\"");
+    if (negative) o.put('-');
+    o.put(p, n);
+    o.put('"');
+    return;
+  }
+  // The formula item ="value" (quotes doubled), itself written as a quoted
+  // field: every quote of the item doubled again.
+  o.lit("\"=\"\"");
+  if (negative) o.put('-');
+  for (size_t i = 0; i < n; i++) {
+    if (p[i] == '"') o.lit("\"\"\"\"");
+    else o.put(p[i]);
+  }
+  o.lit("\"\"\"");
+}
