@@ -147,16 +147,16 @@ int tl_summary(const char* psFileName, FILE* outfile) {
 
   tl_out o(line_buf, sizeof line_buf);
   if (print_summarydetail == 1) {
-    o.lit(html_form() ? "<h2>Record Count Details</h2>\n" : "\nRecord Count Details\n");
+    o.put(html_form() ? "<h2>Record Count Details</h2>\n" : "\nRecord Count Details\n");
     for (int i = 0; i < layouts; i++) {
       if (layout_count[i] <= 0) continue;
-      o.lit(html_form() ? "&nbsp;&nbsp;&nbsp;&nbsp;" : "\t");
+      o.put(html_form() ? "&nbsp;&nbsp;&nbsp;&nbsp;" : "\t");
       o.put(bdtr_list[i].record_id);
       o.put('.');
       o.put(bdtr_list[i].record_suffix);
       o.lit(": ");
       put_count(o, layout_count[i], 4);
-      o.lit(html_form() ? "<br>\n" : "\n");
+      o.put(html_form() ? "<br>\n" : "\n");
       if (o.len > sizeof line_buf - 256) {
         flush_out(outfile, o);
         o.clear();
