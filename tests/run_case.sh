@@ -7,7 +7,8 @@
 #
 # A case folder holds `cmd` (a bash script run in the temporary directory,
 # with tapelens and gen_sample on PATH), `expout`, `experr`, optionally
-# `expstatus` (default 0) and any input files, which are copied beside it.
+# `expstatus` (default 0) and any input files; these and the shared inputs
+# of tests/data are copied into the temporary directory first.
 # With TAPELENS_UPDATE=1 the expected files are rewritten from the run;
 # review such changes with `git diff` before committing them.
 set -u
@@ -23,6 +24,9 @@ ln -s "$bin" "$work/bin/tapelens"
 gen="$(dirname "$bin")/gen_sample"
 [ -x "$gen" ] && ln -s "$gen" "$work/bin/gen_sample"
 
+# Shared inputs first, then the case's own files.
+data_dir="$(dirname "$0")/data"
+[ -d "$data_dir" ] && cp -R "$data_dir"/. "$work/"
 for f in "$case_dir"/*; do
   case "$(basename "$f")" in
     cmd|expout|experr|expstatus) ;;
