@@ -1,0 +1,183 @@
+// The CSV formatter: one line per field (name and value in the second and
+// third columns), or for inline layouts one value line per record under a
+// header line of field names.
+#include <cstring>
+
+#include "tl_bdt.h"
+#include "tl_csv_common.h"
+#include "tl_formatters.h"
+#include "tl_globals.h"
+#include "tl_util.h"
+
+namespace {
+
+// A name that stayed null (no memory at start-up) is written as nothing.
+inline void put_name(tl_out& o, const char* name) {
+  if (name != nullptr) o.put(name);
+}
+
+// Bounded length of a catalogue key part (the arrays are not read past n).
+inline size_t key_len(const char* s, size_t n) {
+  size_t i = 0;
+  while (i < n && s[i] != '\0') i++;
+  return i;
+}
+
+// Writes the record key with its trailing colon into key (256 bytes).
+void make_key(const bdt_record_tag& r, char* key) {
+  size_t n = key_len(r.record_id, sizeof r.record_id);
+  std::memcpy(key, r.record_id, n);
+  if (r.required_suffix == 1) {
+    key[n++] = '.';
+    size_t s = key_len(r.record_suffix, sizeof r.record_suffix);
+    std::memcpy(key + n, r.record_suffix, s);
+    n += s;
+  }
+  key[n++] = ':';
+  key[n] = '\0';
+}
+
+// One value under the special form or as a plain item, quoted when it holds
+// a comma, a quote or a line end so the columns stay in place.
+inline void put_value(tl_out& o, const bdt_fields_tag& f, const tl_field_text& t) {
+  if (f.special_format == 1) {
+    tl_put_csv_special(o, t.p, t.n, t.negative);
+  } else {
+    tl_put_csv(o, t.p, t.n, t.negative);
+  }
+}
+
+char sRecord[256];
+char sCurrentRecord[256];
+tl_csv_state csv_state = {sRecord, sCurrentRecord};
+
+}  // namespace
+
+void tl_csv_reset(tl_csv_state& st) {
+  std::memset(st.sRecord, 0, 256);
+  std::memset(st.sCurrentRecord, 0, 256);
+}
+
+void tl_csv_common_fields(const char* rec, size_t len, tl_out& psTarget) {
+  for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
+    if (f->display_csv != 1) continue;
+    bdt_value v = bdt_cut(rec, len, *f);
+    psTarget.put(',');
+    put_name(psTarget, f->field_name);
+    psTarget.put(',');
+    tl_put_csv(psTarget, v.p, v.n, false);
+    psTarget.lit("\r\n");
+  }
+}
+
+void tl_csv_fields(tl_csv_state& st, const char* rec, size_t len, int rindex, tl_out& psTarget) {
+  // Whatever inline record comes next gets its header line again.
+  st.sCurrentRecord[0] = '\0';
+  const bdt_fields_tag* f = bdtr_list[rindex].fields;
+  if (f == nullptr) return;
+  char scratch[258];
+  for (; !bdt_is_end(*f); f++) {
+    if (f->display_csv != 1) continue;
+    tl_field_text t = tl_field_value(rec, len, *f, scratch);
+    psTarget.put(',');
+    put_name(psTarget, f->field_name);
+    psTarget.put(',');
+    put_value(psTarget, *f, t);
+    psTarget.lit("\r\n");
+  }
+}
+
+void tl_csv_header(int rindex, tl_out& psTarget) {
+  const bdt_fields_tag* f = bdtr_list[rindex].fields;
+  if (f != nullptr) {
+    for (; !bdt_is_end(*f); f++) {
+      if (f->display_csv != 1) continue;
+      put_name(psTarget, f->field_name);
+      psTarget.put(',');
+    }
+  }
+  psTarget.lit("\r\n");
+}
+
+void tl_csv_inline(const char* rec, size_t len, int rindex, tl_out& psTarget) {
+  const bdt_fields_tag* f = bdtr_list[rindex].fields;
+  if (f != nullptr) {
+    char scratch[258];
+    for (; !bdt_is_end(*f); f++) {
+      if (f->display_csv != 1) continue;
+      tl_field_text t = tl_field_value(rec, len, *f, scratch);
+      put_value(psTarget, *f, t);
+      psTarget.put(',');
+    }
+  }
+  psTarget.lit("\r\n");
+}
+
+int tl_csv_record(tl_csv_state& st, const char* pucData, tl_out& psTarget) {
+  size_t len = std::strlen(pucData);
+  int rindex = iFindBDTrecord(pucData);
+  if (rindex < 0) {
+    psTarget.lit("Unknown record type found: line = [");
+    tl_put_pad6(psTarget, pucData, len);
+    psTarget.lit("]\n");
+    return 0;
+  }
+  const bdt_record_tag& r = bdtr_list[rindex];
+  make_key(r, st.sRecord);
+  if (print_recno == 1) {
+    psTarget.put(st.sRecord);
+    psTarget.lit("\r\n");
+  }
+  if (r.display == 1 && print_types == 1) {
+    if (print_raw == 1) {
+      put_name(psTarget, r.record_name);
+      psTarget.lit(": record = [");
+      psTarget.put(pucData, len);
+      psTarget.lit("]\r\n");
+    }
+    if (print_raw == 0) {
+      put_name(psTarget, r.record_name);
+      psTarget.lit(" \r\n");
+    }
+  }
+  if (r.display_csv_inline == 1 && r.fields != nullptr) {
+    if (std::strcmp(st.sCurrentRecord, st.sRecord) != 0) tl_csv_header(rindex, psTarget);
+    tl_csv_inline(pucData, len, rindex, psTarget);
+    std::strcpy(st.sCurrentRecord, st.sRecord);
+    return 0;
+  }
+  if (r.display_fields != 1 || r.fields == nullptr) return 0;
+  if (print_common == 1) tl_csv_common_fields(pucData, len, psTarget);
+  tl_csv_fields(st, pucData, len, rindex, psTarget);
+  psTarget.lit("\r\n");
+  return 0;
+}
+
+int init_bdt_csv() {
+  tl_csv_reset(csv_state);
+  return 0;
+}
+
+int psParseBDTrecord_csv(const char* pucData, tl_out& psTarget) {
+  return tl_csv_record(csv_state, pucData, psTarget);
+}
+
+int psParseBDTcommonFields_csv(const char* pucData, tl_out& psTarget) {
+  tl_csv_common_fields(pucData, std::strlen(pucData), psTarget);
+  return 0;
+}
+
+int psParseBDTfields_csv(const char* pucData, int rindex, tl_out& psTarget) {
+  tl_csv_fields(csv_state, pucData, std::strlen(pucData), rindex, psTarget);
+  return 0;
+}
+
+int psParseBDTfields_csv_header(const char* /*pucData*/, int rindex, tl_out& psTarget) {
+  tl_csv_header(rindex, psTarget);
+  return 0;
+}
+
+int psParseBDTfields_csv_inline(const char* pucData, int rindex, tl_out& psTarget) {
+  tl_csv_inline(pucData, std::strlen(pucData), rindex, psTarget);
+  return 0;
+}

@@ -1,0 +1,170 @@
+// The database load formatter: one data line per record (key, running index,
+// values), under a header line of column names whenever the layout changes.
+// Its state lasts the whole run, so the index numbers on across input files.
+#include <cstring>
+
+#include "tl_bdt.h"
+#include "tl_formatters.h"
+#include "tl_globals.h"
+#include "tl_util.h"
+
+namespace {
+
+char sRecord[256];
+char sCurrentRecord[256];
+int iIndexRecord = 0;
+
+// A name that stayed null (no memory at start-up) is written as nothing.
+inline void put_name(tl_out& o, const char* name) {
+  if (name != nullptr) o.put(name);
+}
+
+// Bounded length of a catalogue key part (the arrays are not read past n).
+inline size_t key_len(const char* s, size_t n) {
+  size_t i = 0;
+  while (i < n && s[i] != '\0') i++;
+  return i;
+}
+
+// Writes the record key (no colon) into key (256 bytes).
+void make_key(const bdt_record_tag& r, char* key) {
+  size_t n = key_len(r.record_id, sizeof r.record_id);
+  std::memcpy(key, r.record_id, n);
+  if (r.required_suffix == 1) {
+    key[n++] = '.';
+    size_t s = key_len(r.record_suffix, sizeof r.record_suffix);
+    std::memcpy(key + n, r.record_suffix, s);
+    n += s;
+  }
+  key[n] = '\0';
+}
+
+// Appends v in decimal.
+void put_int(tl_out& o, int v) {
+  char digits[16];
+  size_t n = 0;
+  unsigned int u = v < 0 ? 0u - static_cast<unsigned int>(v) : static_cast<unsigned int>(v);
+  do {
+    digits[n++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  if (v < 0) o.put('-');
+  while (n > 0) o.put(digits[--n]);
+}
+
+// Counts the entries of indexRecords that name the record's identifier.
+int index_matches(const char* pucData) {
+  int n = 0;
+  for (int i = 0; std::memcmp(indexRecords[i], "999999", 7) != 0; i++) {
+    if (std::strncmp(pucData, indexRecords[i], 6) == 0) n++;
+  }
+  return n;
+}
+
+void common_header(tl_out& o) {
+  for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
+    if (f->display_csv != 1) continue;
+    put_name(o, f->field_name);
+    o.put(',');
+  }
+}
+
+void fields_header(int rindex, tl_out& o) {
+  const bdt_fields_tag* f = bdtr_list[rindex].fields;
+  if (f != nullptr) {
+    for (; !bdt_is_end(*f); f++) {
+      if (f->display_csv != 1) continue;
+      put_name(o, f->field_name);
+      o.put(',');
+    }
+  }
+  o.lit("\r\n");
+}
+
+void common_values(const char* rec, size_t len, tl_out& o) {
+  for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
+    if (f->display_csv != 1) continue;
+    bdt_value v = bdt_cut(rec, len, *f);
+    tl_put_csv(o, v.p, v.n, false);
+    o.put(',');
+  }
+}
+
+void fields_values(const char* rec, size_t len, int rindex, tl_out& o) {
+  const bdt_fields_tag* f = bdtr_list[rindex].fields;
+  if (f != nullptr) {
+    char scratch[258];
+    for (; !bdt_is_end(*f); f++) {
+      if (f->display_csv != 1) continue;
+      tl_field_text t = tl_field_value(rec, len, *f, scratch);
+      tl_put_csv(o, t.p, t.n, t.negative);
+      o.put(',');
+    }
+  }
+  o.lit("\r\n");
+}
+
+}  // namespace
+
+void reset_bdt_db() {
+  std::memset(sRecord, 0, sizeof sRecord);
+  std::memset(sCurrentRecord, 0, sizeof sCurrentRecord);
+  iIndexRecord = 0;
+}
+
+int psParseBDTcommonFields_db_header(const char* /*pucData*/, tl_out& psTarget) {
+  common_header(psTarget);
+  return 0;
+}
+
+int psParseBDTfields_db_header(const char* /*pucData*/, int rindex, tl_out& psTarget) {
+  fields_header(rindex, psTarget);
+  return 0;
+}
+
+int psParseBDTcommonFields_db(const char* pucData, tl_out& psTarget) {
+  common_values(pucData, std::strlen(pucData), psTarget);
+  return 0;
+}
+
+int psParseBDTfields_db_inline(const char* pucData, int rindex, tl_out& psTarget) {
+  fields_values(pucData, std::strlen(pucData), rindex, psTarget);
+  return 0;
+}
+
+int psParseBDTrecord_db(const char* pucData, tl_out& psTarget) {
+  size_t len = std::strlen(pucData);
+  int rindex = iFindBDTrecord(pucData);
+  if (rindex < 0) {
+    psTarget.lit("Unknown record type found: line = [");
+    tl_put_pad6(psTarget, pucData, len);
+    psTarget.lit("]\n");
+    return 0;
+  }
+  const bdt_record_tag& r = bdtr_list[rindex];
+  make_key(r, sRecord);
+  if (r.display == 1 && print_raw == 1) {
+    put_name(psTarget, r.record_name);
+    psTarget.lit(": record = [");
+    psTarget.put(pucData, len);
+    psTarget.lit("]\r\n");
+  }
+  if (r.fields == nullptr) return 0;
+  if (std::strcmp(sRecord, sCurrentRecord) != 0) {
+    psTarget.put(sRecord);
+    psTarget.lit(", Index, ");
+    if (print_common == 1) common_header(psTarget);
+    fields_header(rindex, psTarget);
+  }
+  // Added without signed overflow: a run long enough wraps the counter.
+  iIndexRecord = static_cast<int>(static_cast<unsigned int>(iIndexRecord) +
+                                  static_cast<unsigned int>(index_matches(pucData)));
+  psTarget.put(sRecord);
+  psTarget.put(',');
+  put_int(psTarget, iIndexRecord);
+  psTarget.put(',');
+  if (print_common == 1) common_values(pucData, len, psTarget);
+  fields_values(pucData, len, rindex, psTarget);
+  std::strcpy(sCurrentRecord, sRecord);
+  return 0;
+}
