@@ -22,11 +22,7 @@ int psParseBDTcommonFields(const char* pucData, tl_out& psTarget) {
   for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
     if (f->display != 1) continue;
     bdt_value v = bdt_cut(pucData, len, *f);
-    psTarget.put('\t');
-    put_name(psTarget, f->field_name);
-    psTarget.lit(":[");
-    psTarget.put(v.p, v.n);
-    psTarget.lit("]\r\n");
+    psTarget.put_all(tl_lit("\t"), tl_field_name(*f), tl_lit(":["), tl_span{v.p, v.n}, tl_lit("]\r\n"));
   }
   return 0;
 }
@@ -36,15 +32,12 @@ int psParseBDTfields(const char* pucData, int rindex, tl_out& psTarget) {
   if (f == nullptr) return 0;
   size_t len = std::strlen(pucData);
   char scratch[258];
+  static const char minus[] = "-";
   for (; !bdt_is_end(*f); f++) {
     if (f->display != 1) continue;
     tl_field_text t = tl_field_value(pucData, len, *f, scratch);
-    psTarget.put('\t');
-    put_name(psTarget, f->field_name);
-    psTarget.put('\t');
-    if (t.negative) psTarget.put('-');
-    psTarget.put(t.p, t.n);
-    psTarget.lit("\r\n");
+    psTarget.put_all(tl_lit("\t"), tl_field_name(*f), tl_lit("\t"), tl_span{minus, t.negative ? 1u : 0u},
+                     tl_span{t.p, t.n}, tl_lit("\r\n"));
   }
   return 0;
 }

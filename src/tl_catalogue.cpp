@@ -15,6 +15,11 @@ namespace {
 
 constexpr int kEndMarker = 99;
 
+// Hash slots for the built-in keys: a power of two well above the layout count.
+constexpr unsigned kSlots = 2048;
+
+unsigned slot_of(uint64_t key) { return static_cast<unsigned>((key * 0x9E3779B97F4A7C15ULL) >> 53); }
+
 // strncmp(a, b, n) == 0 without reading past the end of either text.
 bool bounded_equal(const char* a, const char* b, int n) {
   for (int i = 0; i < n; ++i) {
@@ -50,7 +55,7 @@ int iFindBDTrecordIn(const bdt_record_tag* list, const char* pucData) {
 
 int iFindBDTrecord(const char* pucData) {
   if (pucData == nullptr) return -1;
-  if (!tl_bdtr_keys_usable) return iFindBDTrecordIn(bdtr_list, pucData);
+  if (!tl_bdtr_keys_usable || bdtr_count > static_cast<int>(kSlots / 2)) return iFindBDTrecordIn(bdtr_list, pucData);
 
   // Every built-in key is eight digits, so a record matches only when its
   // first eight characters are all there and equal the key.
@@ -60,15 +65,22 @@ int iFindBDTrecord(const char* pucData) {
     if (c == 0) return -1;
     key = (key << 8) | c;
   }
-  int lo = 0;
-  int hi = bdtr_count;
-  while (lo < hi) {
-    const int mid = lo + (hi - lo) / 2;
-    if (tl_bdtr_keys[mid] < key) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
+  // Open-addressing hash table over the keys, built on first use: one or two
+  // probes per record instead of a search.
+  static int16_t slots[kSlots];
+  static bool built = false;
+  if (!built) {
+    for (int16_t& s : slots) s = -1;
+    for (int i = 0; i < bdtr_count; ++i) {
+      unsigned h = slot_of(tl_bdtr_keys[i]);
+      while (slots[h] >= 0) h = (h + 1) & (kSlots - 1);
+      slots[h] = static_cast<int16_t>(i);
     }
+    built = true;
   }
-  return lo < bdtr_count && tl_bdtr_keys[lo] == key ? lo : -1;
+  for (unsigned h = slot_of(key);; h = (h + 1) & (kSlots - 1)) {
+    const int i = slots[h];
+    if (i < 0) return -1;
+    if (tl_bdtr_keys[i] == key) return i;
+  }
 }

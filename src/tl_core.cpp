@@ -113,8 +113,11 @@ void core_trailer(tl_out& o) {
   }
 }
 
-// Per-record output buffers, reused for every record.
-char core_done[16384];
+// Output of the file driver: up to kRecordOutput bytes per record (the NUL
+// included), gathered into one buffer of many records.
+constexpr size_t kRecordOutput = 16384;
+char core_out[(1 << 18) + kRecordOutput];
+// Per-record output of the memory driver.
 char buf_done[40960];
 char frame_buf[4096];
 
@@ -148,18 +151,29 @@ int tl_core(const char* psFileName, FILE* out) {
 
   long lBytes = 0;
   if (debug_flag > 0) fputs("DEBUG: Starting ParseBDTfile loop\n", stderr);
-  tl_out sDone(core_done, sizeof core_done);
+  // Records are formatted straight into one large output buffer, written
+  // out when it fills; each record may use at most kRecordOutput bytes of it.
+  tl_out sDone(core_out, sizeof core_out);
+  const size_t whole_cap = sDone.cap;
   while (!tl_shutdown && !tl_output_failed) {
     if (psReadBDTfile(psFileName, ucData, &ulLength, &lBytes) != 0) break;
-    sDone.clear();
     if (!record_wanted(ucData)) continue;
-    int iRc = fmt.record(ucData, sDone);
-    if (iRc == 0 && !sDone.full) {
+    if (whole_cap - sDone.len <= kRecordOutput) {
       emit(out, sDone);
-    } else {
+      sDone.start = 0;
+      sDone.clear();
+    }
+    sDone.start = sDone.len;
+    sDone.cap = sDone.start + kRecordOutput;
+    int iRc = fmt.record(ucData, sDone);
+    sDone.cap = whole_cap;
+    if (iRc != 0 || sDone.full) {
+      sDone.clear();
       fprintf(stderr, "Error in BDT msg = %lu [%s]\n", ulLength, ucData);
     }
   }
+  sDone.start = 0;
+  emit(out, sDone);
   // A run stopped early leaves the file open in the reader.
   psReadBDTclose();
 

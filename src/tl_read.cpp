@@ -21,6 +21,7 @@ size_t rd_pos = 0;   // next unread byte in rd_buf
 size_t rd_end = 0;   // bytes held in rd_buf
 long rd_off = 0;     // file offset of rd_buf[rd_pos]
 bool rd_eof = false; // the last read returned 0
+bool rd_nul = false; // rd_buf holds a NUL byte somewhere
 
 void rd_close() {
   if (rd_fd >= 0) close(rd_fd);
@@ -28,6 +29,7 @@ void rd_close() {
   rd_pos = rd_end = 0;
   rd_off = 0;
   rd_eof = false;
+  rd_nul = false;
 }
 
 // Reads more bytes behind those held. Returns >0 bytes read, 0 at end of
@@ -42,6 +44,8 @@ ssize_t rd_fill() {
     ssize_t r = read(rd_fd, rd_buf + rd_end, sizeof rd_buf - rd_end);
     if (r > 0) {
       rd_end += static_cast<size_t>(r);
+      // One look per block spares a look per record in the usual NUL-free file.
+      rd_nul = std::memchr(rd_buf, '\0', rd_end) != nullptr;
       return r;
     }
     if (r == 0) {
@@ -125,12 +129,13 @@ int psReadBDTfile(const char* psBDTfileName, char* pucData, unsigned long* pulLe
     return -1;
   }
 
-  const char* src = rd_buf + rd_pos;
-  for (size_t i = 0; i < n; i++) {
-    // A NUL would end the record text early; it is given as a blank.
-    pucData[i] = src[i] == '\0' ? ' ' : src[i];
-  }
+  std::memcpy(pucData, rd_buf + rd_pos, n);
   pucData[n] = '\0';
+  // A NUL would end the record text early; it is given as a blank.
+  for (char* z = rd_nul ? static_cast<char*>(std::memchr(pucData, '\0', n)) : nullptr; z != nullptr;
+       z = static_cast<char*>(std::memchr(z, '\0', static_cast<size_t>(pucData + n - z)))) {
+    *z = ' ';
+  }
   *pulLength = n;
   rd_pos += n;
   rd_off += static_cast<long>(n);

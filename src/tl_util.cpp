@@ -29,12 +29,12 @@ size_t tl_format_amount(const char* v, size_t vlen, int len, int dpoint, char* o
     // Cut short by the record's end: the characters copy unchanged, and the
     // missing last character decodes no sign.
     if (dec < vlen) {
-      std::memcpy(out, v, dec);
+      tl_copy(out, v, dec);
       out[dec] = '.';
-      std::memcpy(out + dec + 1, v + dec, vlen - dec);
+      tl_copy(out + dec + 1, v + dec, vlen - dec);
       o = vlen + 1;
     } else {
-      std::memcpy(out, v, vlen);
+      tl_copy(out, v, vlen);
       o = vlen;
       if (dec == vlen) out[o++] = '.';
     }
@@ -43,12 +43,12 @@ size_t tl_format_amount(const char* v, size_t vlen, int len, int dpoint, char* o
   }
   size_t last = flen - 1;
   if (dec <= last) {
-    std::memcpy(out, v, dec);
+    tl_copy(out, v, dec);
     out[dec] = '.';
-    std::memcpy(out + dec + 1, v + dec, last - dec);
+    tl_copy(out + dec + 1, v + dec, last - dec);
     o = last + 1;
   } else {
-    std::memcpy(out, v, last);
+    tl_copy(out, v, last);
     o = last;
   }
   unsigned char c = static_cast<unsigned char>(v[last]);
@@ -94,9 +94,7 @@ int iFixFieldNameForXML(const char* psFieldName, char* psTagName) {
   return 0;
 }
 
-tl_field_text tl_field_value(const char* rec, size_t reclen, const bdt_fields_tag& f, char* scratch) {
-  bdt_value v = bdt_cut(rec, reclen, f);
-  if (f.amount_ind < 0) return {v.p, v.n, false};
+tl_field_text tl_amount_value(bdt_value v, const bdt_fields_tag& f, char* scratch) {
   int pos = 1;
   int flen = f.field_length > 255 ? 255 : f.field_length;
   size_t n = tl_format_amount(v.p, v.n, flen, f.amount_ind, scratch, &pos);

@@ -28,9 +28,17 @@ struct tl_field_text {
   bool negative;
 };
 
+// Formats the amount field f whose value v was cut from a record into
+// scratch (at least 258 bytes).
+tl_field_text tl_amount_value(bdt_value v, const bdt_fields_tag& f, char* scratch);
+
 // Cuts field f from the record and, for an amount, formats it into scratch
 // (at least 258 bytes); text fields point into the record itself.
-tl_field_text tl_field_value(const char* rec, size_t reclen, const bdt_fields_tag& f, char* scratch);
+inline tl_field_text tl_field_value(const char* rec, size_t reclen, const bdt_fields_tag& f, char* scratch) {
+  bdt_value v = bdt_cut(rec, reclen, f);
+  if (f.amount_ind < 0) return {v.p, v.n, false};
+  return tl_amount_value(v, f, scratch);
+}
 
 // Appends a value as XML character data: &, <, > become entities; control
 // characters (other than tab, CR, LF), DEL and bytes of 0x80 and above
