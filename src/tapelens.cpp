@@ -87,11 +87,12 @@ void debug_msg(const char* msg) {
 }
 
 // Opens the -o file as the output stream, falling back to standard output.
-void open_output(const char* name) {
+// Returns false for a name too long to hold.
+bool open_output(const char* name) {
   if (debug_flag == 1) fprintf(stderr, "DEBUG: output to %s\n", name);
   if (std::strlen(name) >= sizeof outFileName) {
     fprintf(stderr, "ERROR: output file name is longer than %zu characters\n", sizeof outFileName - 1);
-    usage(1);
+    return false;
   }
   std::strcpy(outFileName, name);
   FILE* f = fopen(outFileName, "w");
@@ -101,6 +102,7 @@ void open_output(const char* name) {
   } else {
     outfile = f;
   }
+  return true;
 }
 
 // Reports a failed write or close of the output stream.
@@ -134,7 +136,7 @@ void display_version(FILE* stream, const char* command_name, const char* version
   exit(0);
 }
 
-void tl_parse_options(int argc, char* argv[]) {
+tl_opts_result tl_parse_options(int argc, char* argv[]) {
   program_name = argv[0];
   outfile = stdout;
   display_bill = display_detail = display_csr = 1;
@@ -176,7 +178,7 @@ void tl_parse_options(int argc, char* argv[]) {
         debug_msg("DEBUG: CSV in database format\n");
         break;
       case 'h':
-        usage(0);
+        return TL_OPTS_HELP;
       case 'n':
         print_recno = 1;
         debug_msg("DEBUG: print record numbers\n");
@@ -186,7 +188,7 @@ void tl_parse_options(int argc, char* argv[]) {
         debug_msg("DEBUG: display billing number is ON\n");
         break;
       case 'o':
-        open_output(optarg);
+        if (!open_output(optarg)) return TL_OPTS_USAGE_ERROR;
         break;
       case 'q':
         print_header = 0;
@@ -219,7 +221,7 @@ void tl_parse_options(int argc, char* argv[]) {
         debug_msg("DEBUG: UPPERCASE field names\n");
         break;
       case 'v':
-        display_version(stderr, TL_COMMAND_NAME, TL_VERSION);
+        return TL_OPTS_VERSION;
       case 'w':
         output_format = 2;
         debug_msg("DEBUG: output format = HTML\n");
@@ -247,13 +249,23 @@ void tl_parse_options(int argc, char* argv[]) {
         debug_msg("DEBUG: Display CSR only is ON\n");
         break;
       default:  // 'O', an unknown option or a missing argument
-        usage(1);
+        return TL_OPTS_USAGE_ERROR;
     }
   }
+  return TL_OPTS_RUN;
 }
 
 int tl_main(int argc, char* argv[]) {
-  tl_parse_options(argc, argv);
+  switch (tl_parse_options(argc, argv)) {
+    case TL_OPTS_HELP:
+      usage(0);
+    case TL_OPTS_VERSION:
+      display_version(stderr, TL_COMMAND_NAME, TL_VERSION);
+    case TL_OPTS_USAGE_ERROR:
+      usage(1);
+    case TL_OPTS_RUN:
+      break;
+  }
   iDemrotStrings();
   if (optind == argc) usage(1);
 

@@ -3,9 +3,18 @@
 
 #include <cstdio>
 
-// Sets the start-up defaults and reads the options into the settings; ends
-// the process for -h, -v and usage errors. Leaves optind at the first file.
-void tl_parse_options(int argc, char* argv[]);
+// What the options ask for once read.
+enum tl_opts_result {
+  TL_OPTS_RUN = 0,      // go on to the files (optind indexes the first)
+  TL_OPTS_HELP,         // -h: print the help and exit 0
+  TL_OPTS_VERSION,      // -v: print the version and exit 0
+  TL_OPTS_USAGE_ERROR,  // an invalid option (already diagnosed): exit 1
+};
+
+// Sets the start-up defaults and reads the options into the settings, each
+// acting as it is read; stops at -h, -v or the first invalid option.
+// Returns what the run must do next. Never exits.
+tl_opts_result tl_parse_options(int argc, char* argv[]);
 
 // Runs the whole program; returns the exit status.
 int tl_main(int argc, char* argv[]);

@@ -13,12 +13,12 @@
 namespace {
 
 // Parses a command line given as words; returns the words left as files.
-std::vector<std::string> parse(std::vector<std::string> words) {
+std::vector<std::string> parse(std::vector<std::string> words, tl_opts_result want = TL_OPTS_RUN) {
   words.insert(words.begin(), "tapelens");
   std::vector<char*> argv;
   for (auto& w : words) argv.push_back(&w[0]);
   argv.push_back(nullptr);
-  tl_parse_options(static_cast<int>(words.size()), argv.data());
+  EXPECT_EQ(want, tl_parse_options(static_cast<int>(words.size()), argv.data()));
   std::vector<std::string> files;
   for (int i = optind; i < static_cast<int>(words.size()); i++) files.push_back(argv[i]);
   return files;
@@ -144,20 +144,43 @@ TEST_F(OptionsTest, OutputFileOpensAtOnceAndFallsBack) {
   ASSERT_EQ(0, system(cmd.c_str()));
 }
 
-using OptionsDeathTest = OptionsTest;
-
-TEST_F(OptionsDeathTest, UsageErrorsExitWithStatusOne) {
-  EXPECT_EXIT(parse({"-O", "f"}), testing::ExitedWithCode(1), "^Try `tapelens --help' for more information.\n$");
-  EXPECT_EXIT(parse({"-z", "f"}), testing::ExitedWithCode(1), "invalid option -- 'z'\nTry `tapelens --help'");
-  EXPECT_EXIT(parse({"f", "-o"}), testing::ExitedWithCode(1), "requires an argument -- 'o'\nTry `tapelens");
-  EXPECT_EXIT(parse({"--sum", "f"}), testing::ExitedWithCode(1), "ambiguous.*\n(.*\n)*Try `tapelens --help'");
-  EXPECT_EXIT(parse({"-o", std::string(1025, 'n'), "f"}), testing::ExitedWithCode(1),
-              "^ERROR: output file name is longer than 1024 characters\nTry `tapelens --help'");
+TEST_F(OptionsTest, InvalidOptionsStopTheParse) {
+  testing::internal::CaptureStderr();
+  parse({"-O", "f"}, TL_OPTS_USAGE_ERROR);
+  parse({"-z", "f"}, TL_OPTS_USAGE_ERROR);
+  parse({"f", "-o"}, TL_OPTS_USAGE_ERROR);
+  parse({"--sum", "f"}, TL_OPTS_USAGE_ERROR);
+  parse({"-o", std::string(1025, 'n'), "f"}, TL_OPTS_USAGE_ERROR);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(
+      "tapelens: invalid option -- 'z'\n"
+      "tapelens: option requires an argument -- 'o'\n"
+      "tapelens: option '--sum' is ambiguous; possibilities: '--summary' '--summarydetail'\n"
+      "ERROR: output file name is longer than 1024 characters\n",
+      err);
+  // Options before the invalid one have acted; later ones have not.
+  parse({"-c", "-O", "-x", "f"}, TL_OPTS_USAGE_ERROR);
+  EXPECT_EQ(1, output_format);
+  parse({"-n", "-h", "-z"}, TL_OPTS_HELP);
+  EXPECT_EQ(1, print_recno);
+  parse({"-z", "-v"}, TL_OPTS_USAGE_ERROR);
+  parse({"f", "--version", "-h"}, TL_OPTS_VERSION);
 }
 
-TEST_F(OptionsDeathTest, HelpAndVersionEndTheRunWithStatusZero) {
-  EXPECT_EXIT(parse({"-h", "f"}), testing::ExitedWithCode(0), "^$");
-  EXPECT_EXIT(parse({"f", "--version"}), testing::ExitedWithCode(0), "^tapelens 1.7.46.0\n\n.*\n$");
+using OptionsDeathTest = OptionsTest;
+
+TEST_F(OptionsDeathTest, ExitStatusesOfTheProgram) {
+  auto run = [](std::vector<std::string> words) {
+    words.insert(words.begin(), "tapelens");
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    exit(tl_main(static_cast<int>(words.size()), argv.data()));
+  };
+  EXPECT_EXIT(run({"-O", "f"}), testing::ExitedWithCode(1), "^Try `tapelens --help' for more information.\n$");
+  EXPECT_EXIT(run({"-c"}), testing::ExitedWithCode(1), "^Try `tapelens --help' for more information.\n$");
+  EXPECT_EXIT(run({"-h", "f"}), testing::ExitedWithCode(0), "^$");
+  EXPECT_EXIT(run({"f", "--version"}), testing::ExitedWithCode(0), "^tapelens 1.7.46.0\n\n.*\n$");
 }
 
 }  // namespace
