@@ -205,6 +205,44 @@ TEST_F(HtmlFormatter, Records) {
   }
 }
 
+TEST_F(HtmlFormatter, FieldLinesFollowTheDisplayNames) {
+  // The names in force when an input starts are the ones written; swap one
+  // name of a layout and one of the common block, start an input, put them back.
+  int r = tl_test_layout("10010101");
+  ASSERT_GE(r, 0);
+  char* old_field = bdtr_list[r].fields[1].field_name;
+  char* old_common = bdtf_common[1].field_name;
+  char field_name[] = "Usage/Rate & Total";
+  char common_name[] = "Suffix";
+  bdtr_list[r].fields[1].field_name = field_name;
+  bdtf_common[1].field_name = common_name;
+  init_bdt_html();
+  print_common = 1;
+  const std::string out = run(rec_100101_01());
+  bdtr_list[r].fields[1].field_name = old_field;
+  bdtf_common[1].field_name = old_common;
+  init_bdt_html();
+
+  EXPECT_EQ(out,
+            " <hr>"
+            "Record identifier pos 001-006:&nbsp;<b>100101</b><BR>\n"
+            "Suffix:&nbsp;<b>01</b><BR>\n"
+            "Pos 009-009 amount 0 decimals:&nbsp;<b>0</b><BR>\n"
+            "Pos 010-014 text:&nbsp;<b>00000</b><BR>\n"
+            "Pos 015-022 text:&nbsp;<b>00000000</b><BR>\n"
+            "Pos 023-032 text:&nbsp;<b>0000000000</b><BR>\n"
+            "Pos 033-035 text:&nbsp;<b>000</b><BR>\n"
+            "Pos 036-039 amount 0 decimals:&nbsp;<b>0000</b><BR>\n"
+            "Pos 040-048 amount 0 decimals:&nbsp;<b>000000000</b><BR>\n"
+            "Pos 049-061 text:&nbsp;<b>0000000000000</b><BR>\n"
+            "Pos 062-076 text:&nbsp;<b>ABCDEFGHIJKLMNO</b><BR>\n"
+            "Usage/Rate & Total:&nbsp;<b>0123456789ABC</b><BR>\n"
+            "Pos 090-093 text:&nbsp;<b>WXYZ</b><BR>\n<BR>");
+  // And the catalogue's own names again.
+  print_common = 0;
+  EXPECT_EQ(run(rec_100101_01()), " <hr>" + kLines_100101_01 + "<BR>");
+}
+
 TEST_F(HtmlFormatter, RecordOutputReplacesTheBuffer) {
   char storage[4096];
   tl_out o(storage, sizeof storage);
