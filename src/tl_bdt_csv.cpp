@@ -62,9 +62,7 @@ void tl_csv_common_fields(const char* rec, size_t len, tl_out& psTarget) {
   for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
     if (f->display_csv != 1) continue;
     bdt_value v = bdt_cut(rec, len, *f);
-    psTarget.put(',');
-    put_name(psTarget, f->field_name);
-    psTarget.put(',');
+    psTarget.put_all(tl_lit(","), tl_field_name(*f), tl_lit(","));
     tl_put_csv(psTarget, v.p, v.n, false);
     psTarget.lit("\r\n");
   }
@@ -79,9 +77,14 @@ void tl_csv_fields(tl_csv_state& st, const char* rec, size_t len, int rindex, tl
   for (; !bdt_is_end(*f); f++) {
     if (f->display_csv != 1) continue;
     tl_field_text t = tl_field_value(rec, len, *f, scratch);
-    psTarget.put(',');
-    put_name(psTarget, f->field_name);
-    psTarget.put(',');
+    if (tl_csv_plain(t.p, t.n)) {
+      // The usual value: the whole line in one append.
+      const bool sp = f->special_format == 1;
+      psTarget.put_all(tl_lit(","), tl_field_name(*f), sp ? tl_lit(",=\"") : tl_lit(","),
+                       tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n}, sp ? tl_lit("\"\r\n") : tl_lit("\r\n"));
+      continue;
+    }
+    psTarget.put_all(tl_lit(","), tl_field_name(*f), tl_lit(","));
     put_value(psTarget, *f, t);
     psTarget.lit("\r\n");
   }
@@ -92,8 +95,7 @@ void tl_csv_header(int rindex, tl_out& psTarget) {
   if (f != nullptr) {
     for (; !bdt_is_end(*f); f++) {
       if (f->display_csv != 1) continue;
-      put_name(psTarget, f->field_name);
-      psTarget.put(',');
+      psTarget.put_all(tl_field_name(*f), tl_lit(","));
     }
   }
   psTarget.lit("\r\n");

@@ -64,8 +64,7 @@ int index_matches(const char* pucData) {
 void common_header(tl_out& o) {
   for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
     if (f->display_csv != 1) continue;
-    put_name(o, f->field_name);
-    o.put(',');
+    o.put_all(tl_field_name(*f), tl_lit(","));
   }
 }
 
@@ -74,8 +73,7 @@ void fields_header(int rindex, tl_out& o) {
   if (f != nullptr) {
     for (; !bdt_is_end(*f); f++) {
       if (f->display_csv != 1) continue;
-      put_name(o, f->field_name);
-      o.put(',');
+      o.put_all(tl_field_name(*f), tl_lit(","));
     }
   }
   o.lit("\r\n");
@@ -97,6 +95,10 @@ void fields_values(const char* rec, size_t len, int rindex, tl_out& o) {
     for (; !bdt_is_end(*f); f++) {
       if (f->display_csv != 1) continue;
       tl_field_text t = tl_field_value(rec, len, *f, scratch);
+      if (tl_csv_plain(t.p, t.n)) {
+        o.put_all(tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n}, tl_lit(","));
+        continue;
+      }
       tl_put_csv(o, t.p, t.n, t.negative);
       o.put(',');
     }

@@ -104,7 +104,7 @@ tl_field_text tl_amount_value(bdt_value v, const bdt_fields_tag& f, char* scratc
 namespace {
 
 // Character classes for the escaping writers.
-enum : unsigned char { kPlain = 0, kXmlEntity = 1, kXmlBad = 2, kCsvQuote = 4 };
+enum : unsigned char { kPlain = 0, kXmlEntity = 1, kXmlBad = 2 };
 
 struct char_classes {
   unsigned char c[256];
@@ -113,7 +113,6 @@ struct char_classes {
       unsigned char k = kPlain;
       if (i == '&' || i == '<' || i == '>') k |= kXmlEntity;
       if ((i < 0x20 && i != '\t' && i != '\r' && i != '\n') || i >= 0x7f) k |= kXmlBad;
-      if (i == ',' || i == '"' || i == '\r' || i == '\n') k |= kCsvQuote;
       c[i] = k;
     }
   }
@@ -150,7 +149,7 @@ void put_doubled(tl_out& o, const char* p, size_t n) {
 
 }  // namespace
 
-void tl_put_xml(tl_out& o, const char* p, size_t n) {
+void tl_put_xml_escaped(tl_out& o, const char* p, size_t n) {
   const unsigned char mask = kXmlEntity | kXmlBad;
   size_t i = find_class(p, n, mask);
   o.put(p, i);
@@ -162,7 +161,7 @@ void tl_put_xml(tl_out& o, const char* p, size_t n) {
   }
 }
 
-void tl_put_html(tl_out& o, const char* p, size_t n) {
+void tl_put_html_escaped(tl_out& o, const char* p, size_t n) {
   size_t i = find_class(p, n, kXmlEntity);
   o.put(p, i);
   for (; i < n; i++) {
@@ -171,26 +170,14 @@ void tl_put_html(tl_out& o, const char* p, size_t n) {
   }
 }
 
-void tl_put_csv(tl_out& o, const char* p, size_t n, bool negative) {
-  if (find_class(p, n, kCsvQuote) == n) {
-    if (negative) o.put('-');
-    o.put(p, n);
-    return;
-  }
+void tl_put_csv_quoted(tl_out& o, const char* p, size_t n, bool negative) {
   o.put('"');
   if (negative) o.put('-');
   put_doubled(o, p, n);
   o.put('"');
 }
 
-void tl_put_csv_special(tl_out& o, const char* p, size_t n, bool negative) {
-  if (find_class(p, n, kCsvQuote) == n) {
-    o.lit("=\"");
-    if (negative) o.put('-');
-    o.put(p, n);
-    o.put('"');
-    return;
-  }
+void tl_put_csv_special_quoted(tl_out& o, const char* p, size_t n, bool negative) {
   // The formula item ="value" (quotes doubled), itself written as a quoted
   // field: every quote of the item doubled again.
   o.lit("\"=\"\"");

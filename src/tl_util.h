@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "tl_bdt.h"
 #include "tl_out.h"
@@ -40,18 +42,95 @@ inline tl_field_text tl_field_value(const char* rec, size_t reclen, const bdt_fi
   return tl_amount_value(v, f, scratch);
 }
 
+// Word-at-a-time tests over 8 bytes (exact as yes/no answers).
+constexpr uint64_t kTlOnes = 0x0101010101010101ULL;
+constexpr uint64_t kTlHighs = 0x8080808080808080ULL;
+// Non-zero when some byte of x equals c.
+inline uint64_t tl_has_byte(uint64_t x, unsigned char c) {
+  uint64_t y = x ^ (kTlOnes * c);
+  return (y - kTlOnes) & ~y & kTlHighs;
+}
+// Non-zero when some byte of x is below c (c <= 128).
+inline uint64_t tl_has_below(uint64_t x, unsigned char c) { return (x - kTlOnes * c) & ~x & kTlHighs; }
+
+// Returns true when test(word) finds nothing in the n bytes at p; the tail
+// shorter than a word is padded with a byte the test does not look for.
+template <class Test>
+inline bool tl_scan_clean(const char* p, size_t n, Test test, char pad) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x;
+    std::memcpy(&x, p + i, 8);
+    if (test(x)) return false;
+  }
+  if (i < n) {
+    uint64_t x;
+    if (n >= 8) {
+      // The last word again, overlapping what was tested: fine for yes/no.
+      std::memcpy(&x, p + n - 8, 8);
+    } else {
+      char tail[8] = {pad, pad, pad, pad, pad, pad, pad, pad};
+      tl_copy(tail, p, n);
+      std::memcpy(&x, tail, 8);
+    }
+    if (test(x)) return false;
+  }
+  return true;
+}
+
+// True when the value needs no CSV quoting (no comma, quote, CR or LF).
+inline bool tl_csv_plain(const char* p, size_t n) {
+  return tl_scan_clean(p, n, [](uint64_t x) {
+    return tl_has_byte(x, ',') | tl_has_byte(x, '"') | tl_has_byte(x, '\r') | tl_has_byte(x, '\n');
+  }, ' ');
+}
+
+// True when the value needs no HTML escaping (no &, < or >).
+inline bool tl_html_plain(const char* p, size_t n) {
+  return tl_scan_clean(p, n, [](uint64_t x) {
+    return tl_has_byte(x, '&') | tl_has_byte(x, '<') | tl_has_byte(x, '>');
+  }, ' ');
+}
+
+// True when the value goes into XML unchanged: no &, <, >, no control bytes
+// and nothing from 0x7f up (tab, CR and LF take the careful way too).
+inline bool tl_xml_plain(const char* p, size_t n) {
+  return tl_scan_clean(p, n, [](uint64_t x) {
+    return tl_has_byte(x, '&') | tl_has_byte(x, '<') | tl_has_byte(x, '>') | tl_has_below(x, 0x20) |
+           tl_has_byte(x, 0x7f) | (x & kTlHighs);
+  }, ' ');
+}
+
+// The escaping writers for values that are not plain.
+void tl_put_xml_escaped(tl_out& o, const char* p, size_t n);
+void tl_put_html_escaped(tl_out& o, const char* p, size_t n);
+void tl_put_csv_quoted(tl_out& o, const char* p, size_t n, bool negative);
+void tl_put_csv_special_quoted(tl_out& o, const char* p, size_t n, bool negative);
+
 // Appends a value as XML character data: &, <, > become entities; control
 // characters (other than tab, CR, LF), DEL and bytes of 0x80 and above
 // become '?', so the document stays well-formed.
-void tl_put_xml(tl_out& o, const char* p, size_t n);
+inline void tl_put_xml(tl_out& o, const char* p, size_t n) {
+  if (tl_xml_plain(p, n)) o.put(p, n);
+  else tl_put_xml_escaped(o, p, n);
+}
 
 // Appends a value as HTML text: &, <, > become entities.
-void tl_put_html(tl_out& o, const char* p, size_t n);
+inline void tl_put_html(tl_out& o, const char* p, size_t n) {
+  if (tl_html_plain(p, n)) o.put(p, n);
+  else tl_put_html_escaped(o, p, n);
+}
 
 // Appends one CSV field: the value (after a minus sign when negative) as it
 // is, or as a quoted field ("" for ") when it holds a comma, quote, CR or LF.
-void tl_put_csv(tl_out& o, const char* p, size_t n, bool negative);
+inline void tl_put_csv(tl_out& o, const char* p, size_t n, bool negative) {
+  if (tl_csv_plain(p, n)) o.put_all(tl_span{"-", negative ? 1u : 0u}, tl_span{p, n});
+  else tl_put_csv_quoted(o, p, n, negative);
+}
 
 // Appends the special CSV form ="value" (minus sign inside the quotes); when
 // the value needs quoting the whole item is written as a quoted field.
-void tl_put_csv_special(tl_out& o, const char* p, size_t n, bool negative);
+inline void tl_put_csv_special(tl_out& o, const char* p, size_t n, bool negative) {
+  if (tl_csv_plain(p, n)) o.put_all(tl_lit("=\""), tl_span{"-", negative ? 1u : 0u}, tl_span{p, n}, tl_lit("\""));
+  else tl_put_csv_special_quoted(o, p, n, negative);
+}

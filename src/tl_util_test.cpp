@@ -161,3 +161,28 @@ TEST(OutTest, NeverWritesPastItsCapacity) {
 }
 
 }  // namespace
+
+namespace {
+
+// The word-at-a-time scanners must agree with a plain byte test for every
+// byte value at every position of a word and of the tail.
+TEST(EscapeTest, ScannersAgreeWithBytewiseTests) {
+  auto csv_bad = [](unsigned char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; };
+  auto html_bad = [](unsigned char c) { return c == '&' || c == '<' || c == '>'; };
+  auto xml_bad = [&](unsigned char c) { return html_bad(c) || c < 0x20 || c >= 0x7f; };
+  for (size_t len : {1u, 5u, 8u, 13u, 16u}) {
+    for (size_t pos = 0; pos < len; pos++) {
+      for (int v = 0; v < 256; v++) {
+        std::string s(len, 'a');
+        s[pos] = static_cast<char>(v);
+        unsigned char c = static_cast<unsigned char>(v);
+        ASSERT_EQ(!csv_bad(c), tl_csv_plain(s.data(), s.size())) << v << " at " << pos;
+        ASSERT_EQ(!html_bad(c), tl_html_plain(s.data(), s.size())) << v << " at " << pos;
+        ASSERT_EQ(!xml_bad(c), tl_xml_plain(s.data(), s.size())) << v << " at " << pos;
+      }
+    }
+  }
+  EXPECT_TRUE(tl_csv_plain("", 0));
+}
+
+}  // namespace
