@@ -23,9 +23,9 @@ size_t tl_format_amount(const char* v, size_t vlen, int len, int dpoint, char* o
   if (vlen > flen) vlen = flen;
   // The decimal point stands before position len - dpoint, when that is a
   // position of the field.
-  size_t dec = (dpoint > 0 && dpoint <= len) ? flen - static_cast<size_t>(dpoint) : flen + 1;
-  size_t o = 0;
   if (vlen < flen) {
+    size_t dec = (dpoint > 0 && dpoint <= len) ? flen - static_cast<size_t>(dpoint) : flen + 1;
+    size_t o = 0;
     // Cut short by the record's end: the characters copy unchanged, and the
     // missing last character decodes no sign.
     if (dec < vlen) {
@@ -41,34 +41,9 @@ size_t tl_format_amount(const char* v, size_t vlen, int len, int dpoint, char* o
     out[o] = '\0';
     return o;
   }
-  size_t last = flen - 1;
-  if (dec <= last) {
-    tl_copy(out, v, dec);
-    out[dec] = '.';
-    tl_copy(out + dec + 1, v + dec, last - dec);
-    o = last + 1;
-  } else {
-    tl_copy(out, v, last);
-    o = last;
-  }
-  unsigned char c = static_cast<unsigned char>(v[last]);
-  if (c == '{') {
-    out[o++] = '0';
-    *piPositiveInd = 1;
-  } else if (c >= 'A' && c <= 'I') {
-    out[o++] = static_cast<char>('1' + (c - 'A'));
-    *piPositiveInd = 1;
-  } else if (c == '}') {
-    out[o++] = '0';
-    *piPositiveInd = 0;
-  } else if (c >= 'J' && c <= 'R') {
-    out[o++] = static_cast<char>('1' + (c - 'J'));
-    *piPositiveInd = 0;
-  } else if (c >= '0' && c <= '9') {
-    out[o++] = static_cast<char>(c);
-    *piPositiveInd = 1;
-  }
-  out[o] = '\0';
+  int pos = *piPositiveInd;
+  size_t o = tl_format_whole_amount(v, flen, dpoint, out, &pos);
+  *piPositiveInd = pos;
   return o;
 }
 

@@ -30,6 +30,57 @@ struct tl_field_text {
   bool negative;
 };
 
+// The overpunch sign of an amount's last character: the digit it stands for
+// and its sign (1 positive, 0 negative), or no digit (0) for any other byte.
+struct tl_overpunch {
+  char digit[256];
+  signed char positive[256];
+  constexpr tl_overpunch() : digit(), positive() {
+    for (int c = 0; c < 256; c++) positive[c] = -1;
+    for (int i = 0; i < 10; i++) {
+      digit['0' + i] = static_cast<char>('0' + i);
+      positive['0' + i] = 1;
+    }
+    digit['{'] = '0';
+    positive['{'] = 1;
+    digit['}'] = '0';
+    positive['}'] = 0;
+    for (int i = 0; i < 9; i++) {
+      digit['A' + i] = static_cast<char>('1' + i);
+      positive['A' + i] = 1;
+      digit['J' + i] = static_cast<char>('1' + i);
+      positive['J' + i] = 0;
+    }
+  }
+};
+inline constexpr tl_overpunch kTlOverpunch{};
+
+// Formats a whole amount field of flen (>= 1) bytes: the decimal point before
+// the last dpoint characters, the last character's sign decoded (and the
+// indicator set when it carries one). Writes out (flen + 2 bytes) and
+// returns the length of the text.
+inline size_t tl_format_whole_amount(const char* v, size_t flen, int dpoint, char* out, int* piPositiveInd) {
+  size_t last = flen - 1;
+  size_t o;
+  if (dpoint > 0 && static_cast<size_t>(dpoint) <= flen) {
+    size_t dec = flen - static_cast<size_t>(dpoint);
+    tl_copy(out, v, dec);
+    out[dec] = '.';
+    tl_copy(out + dec + 1, v + dec, last - dec);
+    o = last + 1;
+  } else {
+    tl_copy(out, v, last);
+    o = last;
+  }
+  unsigned char c = static_cast<unsigned char>(v[last]);
+  if (kTlOverpunch.positive[c] >= 0) {
+    out[o++] = kTlOverpunch.digit[c];
+    *piPositiveInd = kTlOverpunch.positive[c];
+  }
+  out[o] = '\0';
+  return o;
+}
+
 // Formats the amount field f whose value v was cut from a record into
 // scratch (at least 258 bytes).
 tl_field_text tl_amount_value(bdt_value v, const bdt_fields_tag& f, char* scratch);
@@ -39,6 +90,11 @@ tl_field_text tl_amount_value(bdt_value v, const bdt_fields_tag& f, char* scratc
 inline tl_field_text tl_field_value(const char* rec, size_t reclen, const bdt_fields_tag& f, char* scratch) {
   bdt_value v = bdt_cut(rec, reclen, f);
   if (f.amount_ind < 0) return {v.p, v.n, false};
+  if (v.n > 0 && v.n == static_cast<size_t>(f.field_length)) {
+    int pos = 1;
+    size_t n = tl_format_whole_amount(v.p, v.n, f.amount_ind, scratch, &pos);
+    return {scratch, n, pos == 0};
+  }
   return tl_amount_value(v, f, scratch);
 }
 
