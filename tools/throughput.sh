@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Measures tapelens throughput on a generated 200 MB BDT file in every output
+# format, against `cat FILE > /dev/null` on the same file in the same run.
+#
+#   tools/throughput.sh [--check] [--runs N] [--size MB]
+#
+# Each command runs N times (default 3) with a warm cache and its output to
+# /dev/null; the best wall time counts. Targets: every format at most 10x the
+# time of cat, the summary reports at most 3x. Timing on a shared machine is
+# noisy, so a missed target only fails the script with --check.
+#
+# Builds tapelens and gen_sample (Release) in ${BUILD:-build} when needed. The
+# file stays in ${TMPDIR:-/tmp}/tapelens-throughput for the next run.
+set -euo pipefail
+export LC_ALL=C
+
+check=0
+runs=3
+size_mb=200
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --check) check=1 ;;
+    --runs) runs="$2"; shift ;;
+    --size) size_mb="$2"; shift ;;
+    *) echo "usage: $0 [--check] [--runs N] [--size MB]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD:-$root/build}"
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+if ! grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' "$build/CMakeCache.txt"; then
+  echo "warning: $build is not a Release build" >&2
+fi
+if ! cmake --build "$build" -j2 --target tapelens gen_sample >"${TMPDIR:-/tmp}/tapelens-throughput-build.log" 2>&1; then
+  cat "${TMPDIR:-/tmp}/tapelens-throughput-build.log" >&2
+  exit 2
+fi
+tapelens="$build/tapelens"
+
+dir="${TMPDIR:-/tmp}/tapelens-throughput"
+file="$dir/random-${size_mb}mb.bdt"
+mkdir -p "$dir"
+if [ ! -s "$file" ]; then
+  "$build/gen_sample" --size "$size_mb" --random >"$file.part"
+  mv "$file.part" "$file"
+fi
+bytes=$(stat -c %s "$file")
+
+# Microseconds now; bash's own clock spares a process per reading.
+now_us() {
+  if [ -n "${EPOCHREALTIME:-}" ]; then
+    local t=${EPOCHREALTIME/[.,]/}
+    echo "$((10#$t))"
+  else
+    echo $(($(date +%s%N) / 1000))
+  fi
+}
+
+# Runs the command n times; sets best and worst (microseconds).
+measure() {
+  local n=$1 i t0 t
+  shift
+  best=0 worst=0
+  for ((i = 0; i < n; i++)); do
+    t0=$(now_us)
+    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 2; }
+    t=$(($(now_us) - t0))
+    if [ "$best" -eq 0 ] || [ "$t" -lt "$best" ]; then best=$t; fi
+    if [ "$t" -gt "$worst" ]; then worst=$t; fi
+  done
+}
+
+cat "$file" >/dev/null  # warm the cache
+# cat takes a few tens of milliseconds, where a stray scheduling delay
+# weighs most: it gets twice the runs, before and again after the formats.
+measure $((2 * runs)) cat "$file"
+cat_best=$best cat_worst=$worst
+
+printf 'file %s: %d MB, %d records; best of %d runs, output to /dev/null\n' \
+  "$file" $((bytes / 1048576)) $((bytes / 227)) "$runs"
+printf '%-6s %9s %9s %8s %8s  %s\n' format "best s" "MB/s" "x cat" spread target
+row() {  # name best worst limit
+  local mbs ratio spread verdict
+  mbs=$(awk -v b="$bytes" -v t="$2" 'BEGIN { printf "%.0f", b / 1048576 / (t / 1e6) }')
+  ratio=$(awk -v t="$2" -v c="$cat_best" 'BEGIN { printf "%.1f", t / c }')
+  spread=$(awk -v b="$2" -v w="$3" 'BEGIN { printf "%.0f%%", (w - b) * 100 / b }')
+  verdict=""
+  if [ -n "$4" ]; then
+    if awk -v t="$2" -v c="$cat_best" -v l="$4" 'BEGIN { exit !(t <= l * c) }'; then
+      verdict="ok (<= ${4}x)"
+    else
+      verdict="MISSED (<= ${4}x)"
+      missed=$((missed + 1))
+    fi
+  fi
+  printf '%-6s %9.3f %9s %8s %8s  %s\n' "$1" "$(awk -v t="$2" 'BEGIN { print t / 1e6 }')" "$mbs" "$ratio" "$spread" "$verdict"
+}
+
+missed=0
+results=()
+for opt in text -c -a -x -w -D -s -S; do
+  args=()
+  [ "$opt" = text ] || args=("$opt")
+  measure "$runs" "$tapelens" "${args[@]}" "$file"
+  results+=("$opt $best $worst")
+done
+measure $((2 * runs)) cat "$file"
+[ "$best" -lt "$cat_best" ] && cat_best=$best
+[ "$worst" -gt "$cat_worst" ] && cat_worst=$worst
+
+row cat "$cat_best" "$cat_worst" ""
+for r in "${results[@]}"; do
+  set -- $r
+  case "$1" in
+    -s | -S) row "$1" "$2" "$3" 3 ;;
+    *) row "$1" "$2" "$3" 10 ;;
+  esac
+done
+echo "spread: (worst - best) / best of the runs; load average now: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ "$missed" -gt 0 ]; then
+  echo "$missed target(s) missed"
+  [ "$check" -eq 1 ] && exit 1
+fi
+exit 0
