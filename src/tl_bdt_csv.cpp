@@ -7,9 +7,21 @@
 #include "tl_csv_common.h"
 #include "tl_formatters.h"
 #include "tl_globals.h"
+#include "tl_names.h"
 #include "tl_util.h"
 
 namespace {
+
+// ",name," before a field's value; "name," in an inline header line.
+tl_name_texts line_lead([](const bdt_fields_tag& f, std::string& out) {
+  out += ',';
+  if (f.field_name != nullptr) out += f.field_name;
+  out += ',';
+});
+tl_name_texts header_item([](const bdt_fields_tag& f, std::string& out) {
+  if (f.field_name != nullptr) out += f.field_name;
+  out += ',';
+});
 
 // A name that stayed null (no memory at start-up) is written as nothing.
 inline void put_name(tl_out& o, const char* name) {
@@ -59,10 +71,12 @@ void tl_csv_reset(tl_csv_state& st) {
 }
 
 void tl_csv_common_fields(const char* rec, size_t len, tl_out& psTarget) {
-  for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
+  const tl_span* leads = line_lead.list(-1);
+  for (size_t k = 0; !bdt_is_end(bdtf_common[k]); k++) {
+    const bdt_fields_tag* f = &bdtf_common[k];
     if (f->display_csv != 1) continue;
     bdt_value v = bdt_cut(rec, len, *f);
-    psTarget.put_all(tl_lit(","), tl_field_name(*f), tl_lit(","));
+    psTarget.put_all(leads[k]);
     tl_put_csv(psTarget, v.p, v.n, false);
     psTarget.lit("\r\n");
   }
@@ -71,32 +85,33 @@ void tl_csv_common_fields(const char* rec, size_t len, tl_out& psTarget) {
 void tl_csv_fields(tl_csv_state& st, const char* rec, size_t len, int rindex, tl_out& psTarget) {
   // Whatever inline record comes next gets its header line again.
   st.sCurrentRecord[0] = '\0';
-  const bdt_fields_tag* f = bdtr_list[rindex].fields;
-  if (f == nullptr) return;
+  const bdt_fields_tag* list = bdtr_list[rindex].fields;
+  if (list == nullptr) return;
   char scratch[258];
-  for (; !bdt_is_end(*f); f++) {
+  const tl_span* leads = line_lead.list(rindex);
+  for (size_t k = 0; !bdt_is_end(list[k]); k++) {
+    const bdt_fields_tag* f = &list[k];
     if (f->display_csv != 1) continue;
     tl_field_text t = tl_field_value(rec, len, *f, scratch);
+    tl_span lead = leads[k];
     if (tl_csv_plain(t.p, t.n)) {
       // The usual value: the whole line in one append.
       const bool sp = f->special_format == 1;
-      psTarget.put_all(tl_lit(","), tl_field_name(*f), sp ? tl_lit(",=\"") : tl_lit(","),
-                       tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n}, sp ? tl_lit("\"\r\n") : tl_lit("\r\n"));
+      psTarget.put_all(lead, sp ? tl_lit("=\"") : tl_lit(""), tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n},
+                       sp ? tl_lit("\"\r\n") : tl_lit("\r\n"));
       continue;
     }
-    psTarget.put_all(tl_lit(","), tl_field_name(*f), tl_lit(","));
+    psTarget.put_all(lead);
     put_value(psTarget, *f, t);
     psTarget.lit("\r\n");
   }
 }
 
 void tl_csv_header(int rindex, tl_out& psTarget) {
-  const bdt_fields_tag* f = bdtr_list[rindex].fields;
-  if (f != nullptr) {
-    for (; !bdt_is_end(*f); f++) {
-      if (f->display_csv != 1) continue;
-      psTarget.put_all(tl_field_name(*f), tl_lit(","));
-    }
+  const bdt_fields_tag* list = bdtr_list[rindex].fields;
+  const tl_span* items = header_item.list(rindex);
+  for (size_t k = 0; list != nullptr && !bdt_is_end(list[k]); k++) {
+    if (list[k].display_csv == 1) psTarget.put_all(items[k]);
   }
   psTarget.lit("\r\n");
 }

@@ -6,9 +6,16 @@
 #include "tl_bdt.h"
 #include "tl_formatters.h"
 #include "tl_globals.h"
+#include "tl_names.h"
 #include "tl_util.h"
 
 namespace {
+
+// "name," for a header line.
+tl_name_texts column_name([](const bdt_fields_tag& f, std::string& out) {
+  if (f.field_name != nullptr) out += f.field_name;
+  out += ',';
+});
 
 char sRecord[256];
 char sCurrentRecord[256];
@@ -62,19 +69,17 @@ int index_matches(const char* pucData) {
 }
 
 void common_header(tl_out& o) {
-  for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
-    if (f->display_csv != 1) continue;
-    o.put_all(tl_field_name(*f), tl_lit(","));
+  const tl_span* names = column_name.list(-1);
+  for (size_t k = 0; !bdt_is_end(bdtf_common[k]); k++) {
+    if (bdtf_common[k].display_csv == 1) o.put_all(names[k]);
   }
 }
 
 void fields_header(int rindex, tl_out& o) {
-  const bdt_fields_tag* f = bdtr_list[rindex].fields;
-  if (f != nullptr) {
-    for (; !bdt_is_end(*f); f++) {
-      if (f->display_csv != 1) continue;
-      o.put_all(tl_field_name(*f), tl_lit(","));
-    }
+  const bdt_fields_tag* list = bdtr_list[rindex].fields;
+  const tl_span* names = column_name.list(rindex);
+  for (size_t k = 0; list != nullptr && !bdt_is_end(list[k]); k++) {
+    if (list[k].display_csv == 1) o.put_all(names[k]);
   }
   o.lit("\r\n");
 }

@@ -4,9 +4,22 @@
 #include "tl_bdt.h"
 #include "tl_formatters.h"
 #include "tl_globals.h"
+#include "tl_names.h"
 #include "tl_util.h"
 
 namespace {
+
+// "\tname\t" before a field's value; "\tname:[" before a common value.
+tl_name_texts field_lead([](const bdt_fields_tag& f, std::string& out) {
+  out += '\t';
+  if (f.field_name != nullptr) out += f.field_name;
+  out += '\t';
+});
+tl_name_texts common_lead([](const bdt_fields_tag& f, std::string& out) {
+  out += '\t';
+  if (f.field_name != nullptr) out += f.field_name;
+  out += ":[";
+});
 
 // A name that stayed null (no memory at start-up) is written as nothing.
 inline void put_name(tl_out& o, const char* name) {
@@ -19,25 +32,28 @@ int init_bdt_text() { return 0; }
 
 int psParseBDTcommonFields(const char* pucData, tl_out& psTarget) {
   size_t len = std::strlen(pucData);
-  for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
-    if (f->display != 1) continue;
-    bdt_value v = bdt_cut(pucData, len, *f);
-    psTarget.put_all(tl_lit("\t"), tl_field_name(*f), tl_lit(":["), tl_span{v.p, v.n}, tl_lit("]\r\n"));
+  const tl_span* leads = common_lead.list(-1);
+  for (size_t k = 0; !bdt_is_end(bdtf_common[k]); k++) {
+    const bdt_fields_tag& f = bdtf_common[k];
+    if (f.display != 1) continue;
+    bdt_value v = bdt_cut(pucData, len, f);
+    psTarget.put_all(leads[k], tl_span{v.p, v.n}, tl_lit("]\r\n"));
   }
   return 0;
 }
 
 int psParseBDTfields(const char* pucData, int rindex, tl_out& psTarget) {
-  const bdt_fields_tag* f = bdtr_list[rindex].fields;
-  if (f == nullptr) return 0;
+  const bdt_fields_tag* list = bdtr_list[rindex].fields;
+  if (list == nullptr) return 0;
   size_t len = std::strlen(pucData);
   char scratch[258];
-  static const char minus[] = "-";
-  for (; !bdt_is_end(*f); f++) {
-    if (f->display != 1) continue;
-    tl_field_text t = tl_field_value(pucData, len, *f, scratch);
-    psTarget.put_all(tl_lit("\t"), tl_field_name(*f), tl_lit("\t"), tl_span{minus, t.negative ? 1u : 0u},
-                     tl_span{t.p, t.n}, tl_lit("\r\n"));
+  const tl_span* leads = field_lead.list(rindex);
+  for (size_t k = 0; !bdt_is_end(list[k]); k++) {
+    const bdt_fields_tag& f = list[k];
+    if (f.display != 1) continue;
+    tl_field_text t = tl_field_value(pucData, len, f, scratch);
+    psTarget.put_all(leads[k], tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n},
+                     tl_lit("\r\n"));
   }
   return 0;
 }

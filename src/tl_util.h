@@ -109,43 +109,54 @@ inline uint64_t tl_has_byte(uint64_t x, unsigned char c) {
 // Non-zero when some byte of x is below c (c <= 128).
 inline uint64_t tl_has_below(uint64_t x, unsigned char c) { return (x - kTlOnes * c) & ~x & kTlHighs; }
 
-// Returns true when test(word) finds nothing in the n bytes at p; the tail
-// shorter than a word is padded with a byte the test does not look for.
+// Byte classes of the scanners below, for values shorter than a word.
+enum : unsigned char { kTlCsvSpecial = 1, kTlHtmlSpecial = 2, kTlXmlSpecial = 4 };
+struct tl_byte_classes {
+  unsigned char c[256];
+  constexpr tl_byte_classes() : c() {
+    for (int i = 0; i < 256; i++) {
+      unsigned char k = 0;
+      if (i == ',' || i == '"' || i == '\r' || i == '\n') k |= kTlCsvSpecial;
+      if (i == '&' || i == '<' || i == '>') k |= kTlHtmlSpecial | kTlXmlSpecial;
+      if (i < 0x20 || i >= 0x7f) k |= kTlXmlSpecial;
+      c[i] = k;
+    }
+  }
+};
+inline constexpr tl_byte_classes kTlByteClass{};
+
+// Returns true when neither test(word) over the words of the n bytes at p nor
+// the byte classes in mask over a shorter value find anything.
 template <class Test>
-inline bool tl_scan_clean(const char* p, size_t n, Test test, char pad) {
+inline bool tl_scan_clean(const char* p, size_t n, Test test, unsigned char mask) {
+  if (n < 8) {
+    unsigned char any = 0;
+    for (size_t i = 0; i < n; i++) any |= kTlByteClass.c[static_cast<unsigned char>(p[i])];
+    return (any & mask) == 0;
+  }
+  uint64_t x;
   size_t i = 0;
   for (; i + 8 <= n; i += 8) {
-    uint64_t x;
     std::memcpy(&x, p + i, 8);
     if (test(x)) return false;
   }
-  if (i < n) {
-    uint64_t x;
-    if (n >= 8) {
-      // The last word again, overlapping what was tested: fine for yes/no.
-      std::memcpy(&x, p + n - 8, 8);
-    } else {
-      char tail[8] = {pad, pad, pad, pad, pad, pad, pad, pad};
-      tl_copy(tail, p, n);
-      std::memcpy(&x, tail, 8);
-    }
-    if (test(x)) return false;
-  }
-  return true;
+  // The last word again, overlapping what was tested: fine for yes/no.
+  std::memcpy(&x, p + n - 8, 8);
+  return !test(x);
 }
 
 // True when the value needs no CSV quoting (no comma, quote, CR or LF).
 inline bool tl_csv_plain(const char* p, size_t n) {
   return tl_scan_clean(p, n, [](uint64_t x) {
     return tl_has_byte(x, ',') | tl_has_byte(x, '"') | tl_has_byte(x, '\r') | tl_has_byte(x, '\n');
-  }, ' ');
+  }, kTlCsvSpecial);
 }
 
 // True when the value needs no HTML escaping (no &, < or >).
 inline bool tl_html_plain(const char* p, size_t n) {
   return tl_scan_clean(p, n, [](uint64_t x) {
     return tl_has_byte(x, '&') | tl_has_byte(x, '<') | tl_has_byte(x, '>');
-  }, ' ');
+  }, kTlHtmlSpecial);
 }
 
 // True when the value goes into XML unchanged: no &, <, >, no control bytes
@@ -154,7 +165,7 @@ inline bool tl_xml_plain(const char* p, size_t n) {
   return tl_scan_clean(p, n, [](uint64_t x) {
     return tl_has_byte(x, '&') | tl_has_byte(x, '<') | tl_has_byte(x, '>') | tl_has_below(x, 0x20) |
            tl_has_byte(x, 0x7f) | (x & kTlHighs);
-  }, ' ');
+  }, kTlXmlSpecial);
 }
 
 // The escaping writers for values that are not plain.

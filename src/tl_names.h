@@ -1,0 +1,45 @@
+// Texts made once from the display names for the field writers: one text per
+// field entry of every layout and of the common block (",name," for a CSV
+// line, "\t<name>" for an XML element, ...) and optionally one per record
+// type, so that the writers copy whole pieces instead of assembling names
+// for every record.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tl_bdt.h"
+#include "tl_out.h"
+
+class tl_name_texts {
+ public:
+  // Appends the text for one field entry, or one record type, to out.
+  using field_maker = void (*)(const bdt_fields_tag& f, std::string& out);
+  using record_maker = void (*)(const bdt_record_tag& r, std::string& out);
+
+  explicit tl_name_texts(field_maker field, record_maker record = nullptr) : make_field_(field), make_record_(record) {}
+
+  // Returns the texts of the entries of layout rindex's field list, in list
+  // order, or of the common block when rindex is -1. The names must be ready.
+  const tl_span* list(int rindex) {
+    if (!built_) build();
+    return spans_.data() + first_[static_cast<size_t>(rindex + 1)];
+  }
+
+  // Returns the text of layout rindex's record type (needs a record maker).
+  tl_span record(int rindex) {
+    if (!built_) build();
+    return records_[static_cast<size_t>(rindex)];
+  }
+
+ private:
+  void build();
+
+  field_maker make_field_;
+  record_maker make_record_;
+  bool built_ = false;
+  std::string pool_;
+  std::vector<tl_span> spans_;    // field texts, common block first
+  std::vector<size_t> first_;     // index in spans_ of each list's first entry
+  std::vector<tl_span> records_;  // record type texts, by layout
+};
