@@ -3,7 +3,7 @@
 set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for p in g++ cmake make libgtest-dev libbenchmark-dev libxml2-utils time; do
+for p in g++ cmake make libgtest-dev libbenchmark-dev libxml2-utils time chromium; do
   have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
