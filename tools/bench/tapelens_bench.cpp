@@ -229,6 +229,17 @@ BENCHMARK_CAPTURE(BM_Formatter, xml, psParseBDTrecord_xml, init_bdt_xml);
 BENCHMARK_CAPTURE(BM_Formatter, html, psParseBDTrecord_html, init_bdt_html);
 BENCHMARK_CAPTURE(BM_Formatter, db, psParseBDTrecord_db, nullptr);
 
+// A format's reset routine: a fixed cost per input file and per call of
+// the in-memory driver.
+void BM_Reset(benchmark::State& state, int (*reset)()) {
+  for (auto _ : state) benchmark::DoNotOptimize(reset());
+}
+BENCHMARK_CAPTURE(BM_Reset, text, init_bdt_text);
+BENCHMARK_CAPTURE(BM_Reset, csv, init_bdt_csv);
+BENCHMARK_CAPTURE(BM_Reset, anon, init_bdt_anon);
+BENCHMARK_CAPTURE(BM_Reset, xml, init_bdt_xml);
+BENCHMARK_CAPTURE(BM_Reset, html, init_bdt_html);
+
 // Reads a file of about 4 MB record by record.
 void BM_ReadFile(benchmark::State& state) {
   char name[] = "/tmp/tapelens_bench_XXXXXX";
