@@ -9,6 +9,7 @@
 #include "tl_bdt.h"
 #include "tl_formatters.h"
 #include "tl_globals.h"
+#include "tl_names.h"
 #include "tl_util.h"
 
 namespace {
@@ -32,99 +33,37 @@ inline void put_name(tl_out& o, const char* name) {
   if (name != nullptr) o.put(name);
 }
 
-// The start of every field line, "name:&nbsp;<b>", made once per input
-// instead of once per field: for every layout the prefixes of its field
-// entries, and those of the common block. Storage is static; a line whose
-// prefix did not fit is written piece by piece instead.
-struct html_prefix {
-  const char* p;
-  size_t n;
-};
-
-constexpr size_t kMaxLayouts = 512;
-constexpr size_t kMaxSlots = 6144;
-constexpr size_t kPoolBytes = 1 << 18;
-constexpr size_t kCommonSlots = 64;
-constexpr char kNameEnd[] = ":&nbsp;<b>";
-
-struct prefix_table {
-  bool built;
-  size_t layouts;               // layouts whose prefixes are in the table
-  uint32_t first[kMaxLayouts];  // slot of each layout's first field entry
-  uint32_t count[kMaxLayouts];  // field entries of the layout
-  html_prefix slot[kMaxSlots];
-  size_t slots;
-  html_prefix common[kCommonSlots];
-  size_t commons;
-  char pool[kPoolBytes];
-  size_t used;
-};
-prefix_table prefixes;
-
-// Adds the prefix for display name s to the pool; false when it does not fit.
-bool pool_add(const char* s, html_prefix& out) {
-  size_t n = s == nullptr ? 0 : std::strlen(s);
-  size_t total = n + sizeof kNameEnd - 1;
-  if (total > kPoolBytes - prefixes.used) return false;
-  char* d = prefixes.pool + prefixes.used;
-  if (n > 0) std::memcpy(d, s, n);
-  std::memcpy(d + n, kNameEnd, sizeof kNameEnd - 1);
-  prefixes.used += total;
-  out = {d, total};
-  return true;
-}
-
-void build_prefixes() {
-  prefixes.built = true;
-  prefixes.layouts = 0;
-  prefixes.slots = 0;
-  prefixes.commons = 0;
-  prefixes.used = 0;
-  for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f) && prefixes.commons < kCommonSlots; f++) {
-    if (!pool_add(f->field_name, prefixes.common[prefixes.commons])) return;
-    prefixes.commons++;
-  }
-  for (size_t r = 0; r < kMaxLayouts && bdtr_list[r].required_suffix != 99; r++) {
-    const bdt_fields_tag* list = bdtr_list[r].fields;
-    size_t need = 0;
-    if (list != nullptr) {
-      while (!bdt_is_end(list[need])) need++;
-    }
-    if (need > kMaxSlots - prefixes.slots) return;
-    size_t k = prefixes.slots;
-    for (size_t i = 0; i < need; i++, k++) {
-      if (!pool_add(list[i].field_name, prefixes.slot[k])) return;
-    }
-    prefixes.first[r] = static_cast<uint32_t>(prefixes.slots);
-    prefixes.count[r] = static_cast<uint32_t>(need);
-    prefixes.slots = k;
-    prefixes.layouts = r + 1;
-  }
-}
-
-inline void ensure_prefixes() {
-  if (!prefixes.built) build_prefixes();
-}
+// "name:&nbsp;<b>" that starts a field line, and "<td>name</td>" for a
+// header row, made once from the display names.
+tl_name_texts line_lead([](const bdt_fields_tag& f, std::string& out) {
+  if (f.field_name != nullptr) out += f.field_name;
+  out += ":&nbsp;<b>";
+});
+tl_name_texts header_cell([](const bdt_fields_tag& f, std::string& out) {
+  out += "<td>";
+  if (f.field_name != nullptr) out += f.field_name;
+  out += "</td>";
+});
 
 // The rest of a field line after its prefix: "value</b><BR>\n".
 inline void put_line_value(tl_out& o, const char* p, size_t n, bool negative) {
+  if (tl_html_plain(p, n)) {
+    o.put_all(tl_span{"-", negative ? 1u : 0u}, tl_span{p, n}, tl_lit("</b><BR>\n"));
+    return;
+  }
   if (negative) o.put('-');
   tl_put_html(o, p, n);
   o.lit("</b><BR>\n");
 }
 
 void common_fields(const char* rec, size_t len, tl_out& o) {
-  size_t i = 0;
-  for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++, i++) {
-    if (f->display_csv != 1) continue;
-    if (i < prefixes.commons) {
-      o.put(prefixes.common[i].p, prefixes.common[i].n);
-    } else {
-      put_name(o, f->field_name);
-      o.lit(kNameEnd);
-    }
+  const tl_span* leads = line_lead.list(-1);
+  for (size_t k = 0; !bdt_is_end(bdtf_common[k]); k++) {
+    const bdt_fields_tag& f = bdtf_common[k];
+    if (f.display_csv != 1) continue;
     // Common fields are written as cut, never as amounts.
-    bdt_value v = bdt_cut(rec, len, *f);
+    bdt_value v = bdt_cut(rec, len, f);
+    o.put_all(leads[k]);
     put_line_value(o, v.p, v.n, false);
   }
 }
@@ -135,24 +74,13 @@ void layout_fields(const char* rec, size_t len, int rindex, tl_out& o) {
   sCurrentRecordLen = 0;
   const bdt_fields_tag* list = bdtr_list[rindex].fields;
   if (list == nullptr) return;
-  size_t r = static_cast<size_t>(rindex);
-  const html_prefix* pre = nullptr;
-  size_t npre = 0;
-  if (r < prefixes.layouts) {
-    pre = prefixes.slot + prefixes.first[r];
-    npre = prefixes.count[r];
-  }
+  const tl_span* leads = line_lead.list(rindex);
   char scratch[258];
-  for (size_t i = 0; !bdt_is_end(list[i]); i++) {
-    const bdt_fields_tag& f = list[i];
+  for (size_t k = 0; !bdt_is_end(list[k]); k++) {
+    const bdt_fields_tag& f = list[k];
     if (f.display_csv != 1) continue;
-    if (i < npre) {
-      o.put(pre[i].p, pre[i].n);
-    } else {
-      put_name(o, f.field_name);
-      o.lit(kNameEnd);
-    }
     tl_field_text t = tl_field_value(rec, len, f, scratch);
+    o.put_all(leads[k]);
     put_line_value(o, t.p, t.n, t.negative);
   }
 }
@@ -165,8 +93,7 @@ void table_row(const char* rec, size_t len, int rindex, tl_out& o) {
     for (; !bdt_is_end(*f); f++) {
       if (f->display_csv != 1) continue;
       tl_field_text t = tl_field_value(rec, len, *f, scratch);
-      o.lit("<td>");
-      if (t.negative) o.put('-');
+      o.put_all(tl_lit("<td>"), tl_span{"-", t.negative ? 1u : 0u});
       tl_put_html(o, t.p, t.n);
       o.lit("</td>");
     }
@@ -182,8 +109,9 @@ int init_bdt_html() {
   sCurrentRecord[0] = '\0';
   sCurrentRecordLen = 0;
   intable = 0;
-  // Prefixes are remade for every input: cheap, and always from the names in force.
-  prefixes.built = false;
+  // Field texts follow the names in force at the start of each input.
+  line_lead.forget();
+  header_cell.forget();
   return 0;
 }
 
@@ -211,27 +139,21 @@ int psHTML_tl_header(tl_out& outfile, const char* customer, int print_header) {
 }
 
 int psParseBDTcommonFields_html(const char* pucData, tl_out& psTarget) {
-  ensure_prefixes();
   common_fields(pucData, std::strlen(pucData), psTarget);
   return 0;
 }
 
 int psParseBDTfields_html(const char* pucData, int rindex, tl_out& psTarget) {
-  ensure_prefixes();
   layout_fields(pucData, std::strlen(pucData), rindex, psTarget);
   return 0;
 }
 
 int psParseBDTfields_html_header(const char* /*pucData*/, int rindex, tl_out& psTarget) {
   psTarget.lit("<table><tr>");
-  const bdt_fields_tag* f = bdtr_list[rindex].fields;
-  if (f != nullptr) {
-    for (; !bdt_is_end(*f); f++) {
-      if (f->display_csv != 1) continue;
-      psTarget.lit("<td>");
-      put_name(psTarget, f->field_name);
-      psTarget.lit("</td>");
-    }
+  const bdt_fields_tag* list = bdtr_list[rindex].fields;
+  const tl_span* cells = header_cell.list(rindex);
+  for (size_t k = 0; list != nullptr && !bdt_is_end(list[k]); k++) {
+    if (list[k].display_csv == 1) psTarget.put_all(cells[k]);
   }
   psTarget.lit("</tr>");
   return 0;
@@ -301,7 +223,6 @@ int psParseBDTrecord_html(const char* pucData, tl_out& psTarget) {
   }
 
   if (r.display_fields != 1 || r.fields == nullptr) return 0;
-  ensure_prefixes();
   if (print_common == 1) common_fields(pucData, len, psTarget);
   layout_fields(pucData, len, rindex, psTarget);
   psTarget.lit("<BR>");

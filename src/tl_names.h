@@ -26,6 +26,15 @@ class tl_name_texts {
     return spans_.data() + first_[static_cast<size_t>(rindex + 1)];
   }
 
+  // Drops the texts; the next use makes them again from the names in force.
+  void forget() {
+    built_ = false;
+    pool_.clear();
+    spans_.clear();
+    first_.clear();
+    records_.clear();
+  }
+
   // Returns the text of layout rindex's record type (needs a record maker).
   tl_span record(int rindex) {
     if (!built_) build();
