@@ -69,5 +69,19 @@ inline tl_span tl_field_name(const bdt_fields_tag& f) {
   return f.field_name != nullptr ? tl_span{f.field_name, static_cast<size_t>(f.field_name_len)} : tl_span{"", 0};
 }
 
+// Writes the record key of layout r into key (at least 10 bytes): the
+// identifier, and a full stop and the suffix when the suffix identifies too.
+// Returns its length.
+inline size_t bdt_record_key(const bdt_record_tag& r, char* key) {
+  size_t n = 0;
+  while (n < 6 && r.record_id[n] != '\0') key[n] = r.record_id[n], n++;
+  if (r.required_suffix == 1) {
+    key[n++] = '.';
+    for (size_t i = 0; i < 2 && r.record_suffix[i] != '\0'; i++) key[n++] = r.record_suffix[i];
+  }
+  key[n] = '\0';
+  return n;
+}
+
 // True when the entry ends its list.
 inline bool bdt_is_end(const bdt_fields_tag& f) { return f.field_index == 99; }

@@ -21,31 +21,6 @@ char sRecord[256];
 char sCurrentRecord[256];
 int iIndexRecord = 0;
 
-// A name that stayed null (no memory at start-up) is written as nothing.
-inline void put_name(tl_out& o, const char* name) {
-  if (name != nullptr) o.put(name);
-}
-
-// Bounded length of a catalogue key part (the arrays are not read past n).
-inline size_t key_len(const char* s, size_t n) {
-  size_t i = 0;
-  while (i < n && s[i] != '\0') i++;
-  return i;
-}
-
-// Writes the record key (no colon) into key (256 bytes).
-void make_key(const bdt_record_tag& r, char* key) {
-  size_t n = key_len(r.record_id, sizeof r.record_id);
-  std::memcpy(key, r.record_id, n);
-  if (r.required_suffix == 1) {
-    key[n++] = '.';
-    size_t s = key_len(r.record_suffix, sizeof r.record_suffix);
-    std::memcpy(key + n, r.record_suffix, s);
-    n += s;
-  }
-  key[n] = '\0';
-}
-
 // Appends v in decimal.
 void put_int(tl_out& o, int v) {
   char digits[16];
@@ -143,15 +118,13 @@ int psParseBDTrecord_db(const char* pucData, tl_out& psTarget) {
   size_t len = std::strlen(pucData);
   int rindex = iFindBDTrecord(pucData);
   if (rindex < 0) {
-    psTarget.lit("Unknown record type found: line = [");
-    tl_put_pad6(psTarget, pucData, len);
-    psTarget.lit("]\n");
+    tl_put_unknown(psTarget, pucData, len, tl_escape::none, tl_lit("\n"));
     return 0;
   }
   const bdt_record_tag& r = bdtr_list[rindex];
-  make_key(r, sRecord);
+  bdt_record_key(r, sRecord);
   if (r.display == 1 && print_raw == 1) {
-    put_name(psTarget, r.record_name);
+    tl_put_name(psTarget, r.record_name);
     psTarget.lit(": record = [");
     psTarget.put(pucData, len);
     psTarget.lit("]\r\n");

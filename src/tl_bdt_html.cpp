@@ -28,11 +28,6 @@ inline bool key_is_table_key() {
   return sRecordLen == sCurrentRecordLen && std::memcmp(sRecord, sCurrentRecord, sRecordLen) == 0;
 }
 
-// A name that stayed null (no memory at start-up) is written as nothing.
-inline void put_name(tl_out& o, const char* name) {
-  if (name != nullptr) o.put(name);
-}
-
 // "name:&nbsp;<b>" that starts a field line, and "<td>name</td>" for a
 // header row, made once from the display names.
 tl_name_texts line_lead([](const bdt_fields_tag& f, std::string& out) {
@@ -169,24 +164,13 @@ int psParseBDTrecord_html(const char* pucData, tl_out& psTarget) {
   psTarget.set(" ", 1);
   int rindex = iFindBDTrecord(pucData);
   if (rindex < 0) {
-    // The record text is padded to six characters, then escaped; the table
-    // state is left as it is.
-    psTarget.lit("Unknown record type found: line = [");
-    for (size_t i = len; i < 6; i++) psTarget.put(' ');
-    tl_put_html(psTarget, pucData, len);
-    psTarget.lit("]<BR>");
+    // The table state is left as it is.
+    tl_put_unknown(psTarget, pucData, len, tl_escape::html, tl_lit("<BR>"));
     return 0;
   }
   const bdt_record_tag& r = bdtr_list[rindex];
 
-  std::memcpy(sRecord, r.record_id, 6);
-  sRecordLen = 6;
-  if (r.required_suffix == 1) {
-    sRecord[6] = '.';
-    sRecord[7] = r.record_suffix[0];
-    sRecord[8] = r.record_suffix[1];
-    sRecordLen = 9;
-  }
+  sRecordLen = bdt_record_key(r, sRecord);
   sRecord[sRecordLen++] = ':';
   sRecord[sRecordLen++] = ' ';
   sRecord[sRecordLen] = '\0';
@@ -207,7 +191,7 @@ int psParseBDTrecord_html(const char* pucData, tl_out& psTarget) {
     if (print_recno == 1 || print_types == 1) {
       psTarget.lit("<h2>");
       if (print_recno == 1) psTarget.put(sRecord, sRecordLen);
-      if (print_types == 1) put_name(psTarget, r.record_name);
+      if (print_types == 1) tl_put_name(psTarget, r.record_name);
       psTarget.lit("</h2>\n");
     }
   }

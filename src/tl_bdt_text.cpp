@@ -21,11 +21,6 @@ tl_name_texts common_lead([](const bdt_fields_tag& f, std::string& out) {
   out += ":[";
 });
 
-// A name that stayed null (no memory at start-up) is written as nothing.
-inline void put_name(tl_out& o, const char* name) {
-  if (name != nullptr) o.put(name);
-}
-
 }  // namespace
 
 int init_bdt_text() { return 0; }
@@ -61,22 +56,17 @@ int psParseBDTfields(const char* pucData, int rindex, tl_out& psTarget) {
 int psParseBDTrecord(const char* pucData, int /*flag*/, tl_out& psTarget) {
   int rindex = iFindBDTrecord(pucData);
   if (rindex < 0) {
-    psTarget.lit("Unknown record type found: line = [");
-    tl_put_pad6(psTarget, pucData, std::strlen(pucData));
-    psTarget.lit("]\r\n");
+    tl_put_unknown(psTarget, pucData, std::strlen(pucData), tl_escape::none, tl_lit("\r\n"));
     return 0;
   }
   const bdt_record_tag& r = bdtr_list[rindex];
   if (print_recno == 1) {
-    psTarget.put(r.record_id);
-    if (r.required_suffix == 1) {
-      psTarget.put('.');
-      psTarget.put(r.record_suffix);
-    }
-    psTarget.lit(":\r\n");
+    char key[16];
+    size_t n = bdt_record_key(r, key);
+    psTarget.put_all(tl_span{key, n}, tl_lit(":\r\n"));
   }
   if (r.display == 1 && print_types == 1) {
-    put_name(psTarget, r.record_name);
+    tl_put_name(psTarget, r.record_name);
     if (print_raw == 1) {
       psTarget.lit(": record = [");
       psTarget.put(pucData);

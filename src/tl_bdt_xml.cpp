@@ -98,24 +98,12 @@ int psParseBDTrecord_xml(const char* pucData, tl_out& psTarget) {
   size_t len = std::strlen(pucData);
   int rindex = iFindBDTrecord(pucData);
   if (rindex < 0) {
-    // The record text is padded to six characters, then escaped.
-    psTarget.lit("Unknown record type found: line = [");
-    for (size_t i = len; i < 6; i++) psTarget.put(' ');
-    tl_put_xml(psTarget, pucData, len);
-    psTarget.lit("]\n");
+    tl_put_unknown(psTarget, pucData, len, tl_escape::xml, tl_lit("\n"));
     return 0;
   }
   const bdt_record_tag& r = bdtr_list[rindex];
 
-  std::memcpy(sRecord, r.record_id, 6);
-  sRecordLen = 6;
-  if (r.required_suffix == 1) {
-    sRecord[6] = '.';
-    sRecord[7] = r.record_suffix[0];
-    sRecord[8] = r.record_suffix[1];
-    sRecordLen = 9;
-  }
-  sRecord[sRecordLen] = '\0';
+  sRecordLen = bdt_record_key(r, sRecord);
 
   if (print_recno == 1) {
     tl_put_xml(psTarget, sRecord, sRecordLen);

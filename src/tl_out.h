@@ -122,9 +122,8 @@ struct tl_out {
   }
 };
 
-// Appends the record text right-aligned in at least six characters, as the
-// "%6s" of the unknown-record notices does.
-inline void tl_put_pad6(tl_out& o, const char* s, size_t n) {
-  for (size_t i = n; i < 6; i++) o.put(' ');
-  o.put(s, n);
+// Appends a display name; a name that stayed null (no memory at start-up)
+// is written as nothing.
+inline void tl_put_name(tl_out& o, const char* name) {
+  if (name != nullptr) o.put(name);
 }

@@ -201,3 +201,17 @@ inline void tl_put_csv_special(tl_out& o, const char* p, size_t n, bool negative
   if (tl_csv_plain(p, n)) o.put_all(tl_lit("=\""), tl_span{"-", negative ? 1u : 0u}, tl_span{p, n}, tl_lit("\""));
   else tl_put_csv_special_quoted(o, p, n, negative);
 }
+
+// How the unknown-record notice writes the record text.
+enum class tl_escape { none, xml, html };
+
+// Appends "Unknown record type found: line = [", the record text right-aligned
+// in at least six characters (padded before it is escaped), "]" and tail.
+inline void tl_put_unknown(tl_out& o, const char* rec, size_t len, tl_escape esc, tl_span tail) {
+  o.lit("Unknown record type found: line = [");
+  for (size_t i = len; i < 6; i++) o.put(' ');
+  if (esc == tl_escape::xml) tl_put_xml(o, rec, len);
+  else if (esc == tl_escape::html) tl_put_html(o, rec, len);
+  else o.put(rec, len);
+  o.put_all(tl_lit("]"), tail);
+}

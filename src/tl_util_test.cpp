@@ -156,8 +156,19 @@ TEST(OutTest, NeverWritesPastItsCapacity) {
   EXPECT_EQ(5u, o.len);
   o.clear();
   EXPECT_FALSE(o.full);
-  tl_put_pad6(o, "ab", 2);
-  EXPECT_STREQ("    a", buf);
+  o.put_all(tl_lit("ab"), tl_lit("cdef"));
+  EXPECT_STREQ("abcde", buf) << "pieces that do not all fit go in as far as they fit";
+  EXPECT_EQ('z', buf[6]);
+}
+
+TEST(OutTest, UnknownNoticePadsBeforeEscaping) {
+  char buf[128];
+  tl_out o(buf, sizeof buf);
+  tl_put_unknown(o, "1&\r\n", 4, tl_escape::xml, tl_lit("\n"));
+  EXPECT_STREQ("Unknown record type found: line = [  1&amp;\r\n]\n", buf);
+  o.clear();
+  tl_put_unknown(o, "1234567", 7, tl_escape::none, tl_lit("\r\n"));
+  EXPECT_STREQ("Unknown record type found: line = [1234567]\r\n", buf);
 }
 
 }  // namespace
