@@ -84,15 +84,27 @@ void build_alphabets() {
 }  // namespace
 
 char* de_mrot(const char* pCryptotext, char* pPlaintext, int len) {
-  if (plain_alphabet == nullptr) build_alphabets();
-  const size_t n = strlen(plain_alphabet);
+  // The readable character of every stored character, made with the
+  // alphabets; a character the stored alphabet does not hold maps to none.
+  // Where a character stood twice the last position would win, as a full
+  // scan of the alphabet gives.
+  static char readable_of[256];
+  static bool known[256];
+  if (plain_alphabet == nullptr) {
+    build_alphabets();
+    const size_t n = strlen(plain_alphabet);
+    for (size_t j = 0; j < n; ++j) {
+      const unsigned char c = static_cast<unsigned char>(stored_alphabet[j]);
+      readable_of[c] = plain_alphabet[j];
+      known[c] = true;
+    }
+  }
   if (len <= 0) return pPlaintext;
   for (int i = 0; i < len; ++i) {
-    // No early exit: every character stands once in the stored alphabet, and
-    // one that is not there leaves the (zeroed) output byte alone.
-    for (size_t j = 0; j < n; ++j) {
-      if (stored_alphabet[j] == pCryptotext[i]) pPlaintext[i] = plain_alphabet[j];
-    }
+    // A character that is not in the stored alphabet leaves the (zeroed)
+    // output byte alone.
+    const unsigned char c = static_cast<unsigned char>(pCryptotext[i]);
+    if (known[c]) pPlaintext[i] = readable_of[c];
   }
   return pPlaintext;
 }
