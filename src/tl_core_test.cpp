@@ -178,12 +178,13 @@ TEST_F(DriverTest, MissingFileIsReportedTwiceAndWritesNothing) {
   std::string name = dir + "/none.bdt";
   std::string out = dir + "/o";
   FILE* o = fopen(out.c_str(), "w");
-  std::string cwd = getcwd(nullptr, 0) ? std::string(getcwd(nullptr, 0)) : "";
+  char cwd[4096];
+  ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
   ASSERT_EQ(0, chdir(dir.c_str()));
   testing::internal::CaptureStderr();
   EXPECT_EQ(-1, tl_core(name.c_str(), o));
   std::string err = testing::internal::GetCapturedStderr();
-  ASSERT_EQ(0, chdir(cwd.c_str()));
+  ASSERT_EQ(0, chdir(cwd));
   fclose(o);
   std::string line = "ERROR: Unable to open BDT file:" + name + "\n";
   EXPECT_EQ(line + line, err);

@@ -1,0 +1,134 @@
+// The file reader, the file driver in every format and the summary report
+// over arbitrary file contents.
+//
+// The input is written to a file once; then the reader alone must hand back
+// exactly the file's bytes (a NUL as a blank) in pieces of 1 to 255 bytes,
+// ending each at a line end or at 255 bytes, and must deliver the same piece
+// again when the byte location is moved back; tl_core must convert the file
+// in every format without a failure, its XML must be a well-formed document;
+// and the summary must run in text and in HTML.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fuzz_common.h"
+#include "tl_core.h"
+#include "tl_summary.h"
+
+namespace {
+
+const char kInput[] = "input.bdt";
+FILE* devnull = nullptr;
+FILE* xml_out = nullptr;
+
+void write_input(const uint8_t* data, size_t size) {
+  FILE* f = fopen(kInput, "wb");
+  FZ_CHECK(f != nullptr, "cannot create the input file");
+  FZ_CHECK(fwrite(data, 1, size, f) == size, "cannot write the input file");
+  FZ_CHECK(fclose(f) == 0, "cannot close the input file");
+}
+
+void check_reader(const uint8_t* data, size_t size, uint8_t jump) {
+  std::string expect(reinterpret_cast<const char*>(data), size);
+  for (char& c : expect) {
+    if (c == '\0') c = ' ';
+  }
+  std::string got;
+  std::vector<long> starts;
+  std::vector<unsigned long> lens;
+  char rec[256];
+  unsigned long len = 0;
+  long loc = 0;
+  bool jumped = false;
+  for (size_t calls = 0;; calls++) {
+    FZ_CHECK(calls <= size + 2, "the reader does not reach the end");
+    memset(rec, 'x', sizeof rec);
+    long before = loc;
+    if (psReadBDTfile(kInput, rec, &len, &loc) != 0) {
+      FZ_CHECK(loc == 0, "byte location %ld after the end", loc);
+      break;
+    }
+    FZ_CHECK(len >= 1 && len <= 255, "piece of %lu bytes", len);
+    FZ_CHECK(strlen(rec) == len, "piece of %lu bytes holds a NUL or is not terminated", len);
+    FZ_CHECK(loc == before + static_cast<long>(len), "byte location %ld after %ld + %lu", loc, before, len);
+    FZ_CHECK(rec[len - 1] == '\n' || len == 255 || static_cast<size_t>(loc) == size,
+             "piece of %lu bytes ends neither at a line end nor at 255 bytes", len);
+    FZ_CHECK(memchr(rec, '\n', len - 1) == nullptr, "line end inside a piece");
+    starts.push_back(before);
+    lens.push_back(len);
+    got.append(rec, len);
+    // Once, move the location back to an earlier piece and read it again.
+    if (!jumped && starts.size() > 1 && jump % 4 == 0) {
+      jumped = true;
+      size_t k = jump % starts.size();
+      long again = starts[k];
+      loc = again;
+      unsigned long len2 = 0;
+      FZ_CHECK(psReadBDTfile(kInput, rec, &len2, &loc) == 0, "no piece after moving back to %ld", again);
+      FZ_CHECK(len2 == lens[k] && expect.compare(static_cast<size_t>(again), len2, rec, len2) == 0,
+               "wrong piece after moving back to %ld", again);
+      // Back to where the reading was.
+      loc = before + static_cast<long>(len);
+    }
+  }
+  FZ_CHECK(got == expect, "the pieces (%zu bytes) are not the file (%zu bytes)", got.size(), size);
+  FZ_CHECK(tl_input_failures == 0, "the reader reported a failure");
+}
+
+std::string read_back(FILE* f) {
+  fflush(f);
+  std::string s;
+  rewind(f);
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+  return s;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fz_init();
+  devnull = fopen("/dev/null", "w");
+  xml_out = fopen("output.xml", "w+");
+  if (devnull == nullptr || xml_out == nullptr) abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  write_input(data, size);
+  // Settings from a hash of the whole input, so every byte may be file data.
+  uint32_t h = 2166136261u;
+  for (size_t i = 0; i < size; i++) h = (h ^ data[i]) * 16777619u;
+  fz_settings(static_cast<uint8_t>(h), static_cast<uint8_t>(h >> 8));
+
+  check_reader(data, size, static_cast<uint8_t>(h >> 16));
+
+  static const int formats[] = {0, 1, 2, 3, 9, 5};
+  for (int code : formats) {
+    for (int db = 0; db <= (code == 1 ? 1 : 0); db++) {
+      output_format = code;
+      database_flag = db;
+      FILE* out = devnull;
+      if (code == 3) {
+        FZ_CHECK(ftruncate(fileno(xml_out), 0) == 0, "cannot empty the XML output");
+        rewind(xml_out);
+        out = xml_out;
+      }
+      FZ_CHECK(tl_core(kInput, out) == 0, "tl_core failed, format %d", code);
+      FZ_CHECK(tl_input_failures == 0 && tl_output_failed == 0, "failure reported, format %d", code);
+      if (code == 3) {
+        std::string why = fz_xml_problem(read_back(xml_out), true);
+        FZ_CHECK(why.empty(), "XML document not well-formed: %s", why.c_str());
+      }
+    }
+  }
+
+  for (int html = 0; html <= 1; html++) {
+    output_format = html ? 2 : 0;
+    FZ_CHECK(tl_summary(kInput, devnull) == 0, "tl_summary failed");
+    FZ_CHECK(tl_input_failures == 0 && tl_output_failed == 0, "summary reported a failure");
+  }
+  return 0;
+}

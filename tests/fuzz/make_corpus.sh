@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Writes the seed corpus of the fuzz harnesses from the sample generator:
+#   make_corpus.sh GEN_SAMPLE [CORPUS_DIR]
+# The seeds are kept in the repository; this script says how they were made
+# (rerun it after a change of the catalogue or of the generator).
+set -euo pipefail
+gen=$1
+out=${2:-$(dirname "$0")/corpus}
+rm -rf "$out"
+mkdir -p "$out"/{formatters,file,core_buf,options}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+byte() { printf "\\x$(printf %02x "$1")"; }
+
+# BDT files: a few records each, plain, hostile and LF-only, from several seeds.
+n=0
+for seed in 1 2 3 4 5 6 7 8; do
+  for kind in plain hostile lf; do
+    flags=(--random --records $((2 + seed % 5)) --seed "$seed")
+    [ $kind = hostile ] && flags+=(--hostile)
+    [ $kind = lf ] && flags+=(--lf)
+    "$gen" "${flags[@]}" > "$tmp/s$n.bdt"
+    n=$((n + 1))
+  done
+done
+# The head of the full generator output: inline runs, index and unknown records.
+"$gen" --records 1 > "$tmp/all.bdt"
+head -c 6000 "$tmp/all.bdt" > "$tmp/s$n.bdt"; n=$((n + 1))
+"$gen" --records 1 --hostile > "$tmp/all.bdt"
+tail -c 6000 "$tmp/all.bdt" > "$tmp/s$n.bdt"; n=$((n + 1))
+
+for ((i = 0; i < n; i++)); do
+  s="$tmp/s$i.bdt"
+  cp "$s" "$out/file/seed-$i.bdt"
+  # Memory driver: settings, capacity choice, caller's buffer choice, text.
+  { byte $((i * 37 % 256)); byte $((i * 11 % 256)); byte $((i * 53 % 256)); byte $((i * 5 % 64)); cat "$s"; } \
+    > "$out/core_buf/seed-$i"
+  # Formatters: settings, small capacity, then the record lines NUL-separated.
+  {
+    byte $((i * 29 % 256)); byte $((i * 13 % 256)); byte $((i * 71 % 256)); byte $((i * 3 % 256))
+    while IFS= read -r line || [ -n "$line" ]; do printf '%s\n\0' "$line"; done < "$s"
+  } > "$out/formatters/seed-$i"
+done
+
+# Option vectors, NUL-separated words.
+i=0
+for words in \
+  "-c -o out.csv a.bdt" "--output=out.xml -x a.bdt b.bdt" "-D a.bdt -d" "-Sdx4 -- -f" \
+  "--sum --html --bodyonly a" "-qnrTC -1 -3 a.bdt" "-o" "--output" "-O a" "-z a" "-h" "--vers" \
+  "--anon --common --recno --raw --types f" "-w -b -B -N -u -t x" "--csrrecords --detailrecords --billrecords y" \
+  "--s a" "--o=x y" "a -c b -- -x" "-dcdwdx a" "--database --noheader z" "--summarydetail -v" "-oout a"; do
+  read -ra w <<< "$words"
+  printf '%s\0' "${w[@]}" | head -c -1 > "$out/options/seed-$i"
+  i=$((i + 1))
+done
+du -sh "$out"
