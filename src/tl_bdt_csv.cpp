@@ -24,9 +24,14 @@ tl_name_texts header_item([](const bdt_fields_tag& f, std::string& out) {
 });
 
 // One value under the special form or as a plain item, quoted when it holds
-// a comma, a quote or a line end so the columns stay in place.
-inline void put_value(tl_out& o, const bdt_fields_tag& f, const tl_field_text& t) {
-  if (f.special_format == 1) {
+// a comma, a quote or a line end so the columns stay in place. `plain` says
+// it is known to hold none, the record being free of them.
+inline void put_value(tl_out& o, const bdt_fields_tag& f, const tl_field_text& t, bool plain) {
+  if (plain) {
+    const bool sp = f.special_format == 1;
+    o.put_all(sp ? tl_lit("=\"") : tl_lit(""), tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n},
+              sp ? tl_lit("\"") : tl_lit(""));
+  } else if (f.special_format == 1) {
     tl_put_csv_special(o, t.p, t.n, t.negative);
   } else {
     tl_put_csv(o, t.p, t.n, t.negative);
@@ -63,12 +68,14 @@ void tl_csv_fields(tl_csv_state& st, const char* rec, size_t len, int rindex, tl
   if (list == nullptr) return;
   char scratch[258];
   const tl_span* leads = line_lead.list(rindex);
+  // One look at the whole record usually spares a look at every value.
+  const bool clean = tl_csv_plain(rec, tl_value_region(len));
   for (size_t k = 0; !bdt_is_end(list[k]); k++) {
     const bdt_fields_tag* f = &list[k];
     if (f->display_csv != 1) continue;
     tl_field_text t = tl_field_value(rec, len, *f, scratch);
     tl_span lead = leads[k];
-    if (tl_csv_plain(t.p, t.n)) {
+    if (clean || tl_csv_plain(t.p, t.n)) {
       // The usual value: the whole line in one append.
       const bool sp = f->special_format == 1;
       psTarget.put_all(lead, sp ? tl_lit("=\"") : tl_lit(""), tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n},
@@ -76,7 +83,7 @@ void tl_csv_fields(tl_csv_state& st, const char* rec, size_t len, int rindex, tl
       continue;
     }
     psTarget.put_all(lead);
-    put_value(psTarget, *f, t);
+    put_value(psTarget, *f, t, false);
     psTarget.lit("\r\n");
   }
 }
@@ -94,10 +101,11 @@ void tl_csv_inline(const char* rec, size_t len, int rindex, tl_out& psTarget) {
   const bdt_fields_tag* f = bdtr_list[rindex].fields;
   if (f != nullptr) {
     char scratch[258];
+    const bool clean = tl_csv_plain(rec, tl_value_region(len));
     for (; !bdt_is_end(*f); f++) {
       if (f->display_csv != 1) continue;
       tl_field_text t = tl_field_value(rec, len, *f, scratch);
-      put_value(psTarget, *f, t);
+      put_value(psTarget, *f, t, clean || tl_csv_plain(t.p, t.n));
       psTarget.put(',');
     }
   }

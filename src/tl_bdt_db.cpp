@@ -72,10 +72,12 @@ void fields_values(const char* rec, size_t len, int rindex, tl_out& o) {
   const bdt_fields_tag* f = bdtr_list[rindex].fields;
   if (f != nullptr) {
     char scratch[258];
+    // One look at the whole record usually spares a look at every value.
+    const bool clean = tl_csv_plain(rec, tl_value_region(len));
     for (; !bdt_is_end(*f); f++) {
       if (f->display_csv != 1) continue;
       tl_field_text t = tl_field_value(rec, len, *f, scratch);
-      if (tl_csv_plain(t.p, t.n)) {
+      if (clean || tl_csv_plain(t.p, t.n)) {
         o.put_all(tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n}, tl_lit(","));
         continue;
       }

@@ -37,8 +37,9 @@ tl_name_texts close_tags([](const bdt_fields_tag& f, std::string& out) { out += 
                          });
 
 // One field element: open tag, the value, close tag.
-inline void put_element(tl_out& o, tl_span open, tl_span close, const char* p, size_t n, bool negative) {
-  if (tl_xml_plain(p, n)) {
+// `plain` says the value is known to need no escaping.
+inline void put_element(tl_out& o, tl_span open, tl_span close, const char* p, size_t n, bool negative, bool plain) {
+  if (plain || tl_xml_plain(p, n)) {
     o.put_all(open, tl_span{"-", negative ? 1u : 0u}, tl_span{p, n}, close);
     return;
   }
@@ -55,7 +56,7 @@ void common_fields(const char* rec, size_t len, tl_out& o) {
     if (f.display_xml != 1) continue;
     // Common fields are written as cut, never as amounts.
     bdt_value v = bdt_cut(rec, len, f);
-    put_element(o, open[k], close[k], v.p, v.n, false);
+    put_element(o, open[k], close[k], v.p, v.n, false, false);
   }
 }
 
@@ -65,11 +66,13 @@ void layout_fields(const char* rec, size_t len, int rindex, tl_out& o) {
   const tl_span* open = open_tags.list(rindex);
   const tl_span* close = close_tags.list(rindex);
   char scratch[258];
+  // One look at the whole record usually spares a look at every value.
+  const bool clean = tl_xml_plain(rec, tl_value_region(len));
   for (size_t k = 0; !bdt_is_end(list[k]); k++) {
     const bdt_fields_tag& f = list[k];
     if (f.display != 1) continue;
     tl_field_text v = tl_field_value(rec, len, f, scratch);
-    put_element(o, open[k], close[k], v.p, v.n, v.negative);
+    put_element(o, open[k], close[k], v.p, v.n, v.negative, clean);
   }
 }
 

@@ -76,6 +76,43 @@ tl_field_text tl_amount_value(bdt_value v, const bdt_fields_tag& f, char* scratc
   return {scratch, n, pos == 0};
 }
 
+// The scanners look at every byte without stopping early and build byte
+// masks, a form the compiler turns into wide vector compares (a chain of
+// plain comparisons may become a scalar bit test instead); they stay out of
+// line so that it does so wherever they are used.
+
+namespace {
+inline unsigned char is(unsigned char c, unsigned char v) { return static_cast<unsigned char>(-(c == v)); }
+}  // namespace
+
+bool tl_csv_plain(const char* p, size_t n) {
+  unsigned char any = 0;
+  for (size_t i = 0; i < n; i++) {
+    const unsigned char c = static_cast<unsigned char>(p[i]);
+    any |= is(c, ',') | is(c, '"') | is(c, '\r') | is(c, '\n');
+  }
+  return any == 0;
+}
+
+bool tl_html_plain(const char* p, size_t n) {
+  unsigned char any = 0;
+  for (size_t i = 0; i < n; i++) {
+    const unsigned char c = static_cast<unsigned char>(p[i]);
+    any |= is(c, '&') | is(c, '<') | is(c, '>');
+  }
+  return any == 0;
+}
+
+bool tl_xml_plain(const char* p, size_t n) {
+  unsigned char any = 0;
+  for (size_t i = 0; i < n; i++) {
+    const unsigned char c = static_cast<unsigned char>(p[i]);
+    any |= is(c, '&') | is(c, '<') | is(c, '>') | static_cast<unsigned char>(-(c < 0x20)) |
+           static_cast<unsigned char>(-(c >= 0x7f));
+  }
+  return any == 0;
+}
+
 namespace {
 
 // Character classes for the escaping writers.

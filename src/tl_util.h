@@ -98,75 +98,20 @@ inline tl_field_text tl_field_value(const char* rec, size_t reclen, const bdt_fi
   return tl_amount_value(v, f, scratch);
 }
 
-// Word-at-a-time tests over 8 bytes (exact as yes/no answers).
-constexpr uint64_t kTlOnes = 0x0101010101010101ULL;
-constexpr uint64_t kTlHighs = 0x8080808080808080ULL;
-// Non-zero when some byte of x equals c.
-inline uint64_t tl_has_byte(uint64_t x, unsigned char c) {
-  uint64_t y = x ^ (kTlOnes * c);
-  return (y - kTlOnes) & ~y & kTlHighs;
-}
-// Non-zero when some byte of x is below c (c <= 128).
-inline uint64_t tl_has_below(uint64_t x, unsigned char c) { return (x - kTlOnes * c) & ~x & kTlHighs; }
-
-// Byte classes of the scanners below, for values shorter than a word.
-enum : unsigned char { kTlCsvSpecial = 1, kTlHtmlSpecial = 2, kTlXmlSpecial = 4 };
-struct tl_byte_classes {
-  unsigned char c[256];
-  constexpr tl_byte_classes() : c() {
-    for (int i = 0; i < 256; i++) {
-      unsigned char k = 0;
-      if (i == ',' || i == '"' || i == '\r' || i == '\n') k |= kTlCsvSpecial;
-      if (i == '&' || i == '<' || i == '>') k |= kTlHtmlSpecial | kTlXmlSpecial;
-      if (i < 0x20 || i >= 0x7f) k |= kTlXmlSpecial;
-      c[i] = k;
-    }
-  }
-};
-inline constexpr tl_byte_classes kTlByteClass{};
-
-// Returns true when neither test(word) over the words of the n bytes at p nor
-// the byte classes in mask over a shorter value find anything.
-template <class Test>
-inline bool tl_scan_clean(const char* p, size_t n, Test test, unsigned char mask) {
-  if (n < 8) {
-    unsigned char any = 0;
-    for (size_t i = 0; i < n; i++) any |= kTlByteClass.c[static_cast<unsigned char>(p[i])];
-    return (any & mask) == 0;
-  }
-  uint64_t x;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::memcpy(&x, p + i, 8);
-    if (test(x)) return false;
-  }
-  // The last word again, overlapping what was tested: fine for yes/no.
-  std::memcpy(&x, p + n - 8, 8);
-  return !test(x);
-}
-
 // True when the value needs no CSV quoting (no comma, quote, CR or LF).
-inline bool tl_csv_plain(const char* p, size_t n) {
-  return tl_scan_clean(p, n, [](uint64_t x) {
-    return tl_has_byte(x, ',') | tl_has_byte(x, '"') | tl_has_byte(x, '\r') | tl_has_byte(x, '\n');
-  }, kTlCsvSpecial);
-}
+bool tl_csv_plain(const char* p, size_t n);
 
 // True when the value needs no HTML escaping (no &, < or >).
-inline bool tl_html_plain(const char* p, size_t n) {
-  return tl_scan_clean(p, n, [](uint64_t x) {
-    return tl_has_byte(x, '&') | tl_has_byte(x, '<') | tl_has_byte(x, '>');
-  }, kTlHtmlSpecial);
-}
+bool tl_html_plain(const char* p, size_t n);
 
 // True when the value goes into XML unchanged: no &, <, >, no control bytes
 // and nothing from 0x7f up (tab, CR and LF take the careful way too).
-inline bool tl_xml_plain(const char* p, size_t n) {
-  return tl_scan_clean(p, n, [](uint64_t x) {
-    return tl_has_byte(x, '&') | tl_has_byte(x, '<') | tl_has_byte(x, '>') | tl_has_below(x, 0x20) |
-           tl_has_byte(x, 0x7f) | (x & kTlHighs);
-  }, kTlXmlSpecial);
-}
+bool tl_xml_plain(const char* p, size_t n);
+
+// The bytes of a record text of length len that field values are cut from:
+// no field reaches past the 225 significant characters, so a record's line
+// end is never part of a value unless the record is short.
+inline size_t tl_value_region(size_t len) { return len < 225 ? len : 225; }
 
 // The escaping writers for values that are not plain.
 void tl_put_xml_escaped(tl_out& o, const char* p, size_t n);
