@@ -107,9 +107,6 @@ int init_bdt_html() {
   sCurrentRecord[0] = '\0';
   sCurrentRecordLen = 0;
   intable = 0;
-  // Field texts follow the names in force at the start of each input.
-  line_lead.forget();
-  header_cell.forget();
   return 0;
 }
 

@@ -81,9 +81,6 @@ void layout_fields(const char* rec, size_t len, int rindex, tl_out& o) {
 int init_bdt_xml() {
   sRecord[0] = '\0';
   sRecordLen = 0;
-  // Tags follow the names in force at the start of each input.
-  open_tags.forget();
-  close_tags.forget();
   return 0;
 }
 

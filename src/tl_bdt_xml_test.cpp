@@ -8,6 +8,7 @@
 #include "tl_bdt.h"
 #include "tl_formatters.h"
 #include "tl_globals.h"
+#include "tl_names.h"
 #include "tl_testutil.h"
 
 namespace {
@@ -108,11 +109,13 @@ TEST_F(XmlFormatter, ElementNamesFollowTheDisplayNames) {
   char field_name[] = "x\\y<z>";
   layout.record_name = record_name;
   layout.fields[1].field_name = field_name;
+  tl_name_texts::names_changed();
   init_bdt_xml();
   tl_test_settings(0, 1, 0, 0);
   const std::string out = tl_test_format(psParseBDTrecord_xml, {rec_100101_01()});
   layout.record_name = old_record;
   layout.fields[1].field_name = old_field;
+  tl_name_texts::names_changed();
   init_bdt_xml();
   EXPECT_EQ(out,
             "Usage/Rate & Total\r\n"

@@ -13,6 +13,7 @@
 
 #ifndef TL_MROT_WITHOUT_CATALOGUE
 #include "tl_bdt.h"
+#include "tl_names.h"
 #endif
 
 // Readable alphabet: digits, upper-case and lower-case letters, then the eight
@@ -147,6 +148,7 @@ int iDemrotStrings() {
     if (r->fields != nullptr) name_fields(r->fields);
   }
   name_fields(bdtf_common);
+  tl_name_texts::names_changed();
   return 0;
 }
 

@@ -1,6 +1,10 @@
 #include "tl_names.h"
 
 void tl_name_texts::build() {
+  pool_.clear();
+  spans_.clear();
+  first_.clear();
+  records_.clear();
   // Offsets first: the pool may move while it grows.
   std::vector<size_t> off, rec_off;
   off.push_back(0);
@@ -25,5 +29,5 @@ void tl_name_texts::build() {
   for (size_t i = 0; i + 1 < rec_off.size(); i++) {
     records_.push_back({pool_.data() + rec_off[i], rec_off[i + 1] - rec_off[i]});
   }
-  built_ = true;
+  built_ = generation();
 }

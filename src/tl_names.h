@@ -22,31 +22,31 @@ class tl_name_texts {
   // Returns the texts of the entries of layout rindex's field list, in list
   // order, or of the common block when rindex is -1. The names must be ready.
   const tl_span* list(int rindex) {
-    if (!built_) build();
+    if (built_ != generation()) build();
     return spans_.data() + first_[static_cast<size_t>(rindex + 1)];
-  }
-
-  // Drops the texts; the next use makes them again from the names in force.
-  void forget() {
-    built_ = false;
-    pool_.clear();
-    spans_.clear();
-    first_.clear();
-    records_.clear();
   }
 
   // Returns the text of layout rindex's record type (needs a record maker).
   tl_span record(int rindex) {
-    if (!built_) build();
+    if (built_ != generation()) build();
     return records_[static_cast<size_t>(rindex)];
   }
+
+  // Says that display names have been set or changed: every table is made
+  // again from them when next used.
+  static void names_changed() { generation()++; }
 
  private:
   void build();
 
   field_maker make_field_;
   record_maker make_record_;
-  bool built_ = false;
+  static unsigned& generation() {
+    static unsigned g = 1;
+    return g;
+  }
+
+  unsigned built_ = 0;  // the generation of names the texts were made from
   std::string pool_;
   std::vector<tl_span> spans_;    // field texts, common block first
   std::vector<size_t> first_;     // index in spans_ of each list's first entry
