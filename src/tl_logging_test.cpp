@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -11,7 +12,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -30,8 +30,21 @@ using testing::internal::GetCapturedStdout;
 
 // The text with each entry prefix "YYYYMMDD HHMMSS:tltest(<pid>):" shown as "@".
 std::string entries(const std::string& text) {
-  const std::regex prefix("[0-9]{8} [0-9]{6}:tltest\\(" + std::to_string(getpid()) + "\\):");
-  return std::regex_replace(text, prefix, "@");
+  const std::string tag = ":tltest(" + std::to_string(getpid()) + "):";
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    bool entry = i + 15 + tag.size() <= text.size() && text.compare(i + 15, tag.size(), tag) == 0;
+    for (size_t k = 0; entry && k < 15; ++k) {
+      entry = k == 8 ? text[i + k] == ' ' : std::isdigit(static_cast<unsigned char>(text[i + k])) != 0;
+    }
+    if (entry) {
+      out += '@';
+      i += 15 + tag.size();
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
 }
 
 std::string log_entries(const char* path) { return entries(tl_test_read(path)); }
