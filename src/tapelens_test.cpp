@@ -167,20 +167,4 @@ TEST_F(OptionsTest, InvalidOptionsStopTheParse) {
   parse({"f", "--version", "-h"}, TL_OPTS_VERSION);
 }
 
-using OptionsDeathTest = OptionsTest;
-
-TEST_F(OptionsDeathTest, ExitStatusesOfTheProgram) {
-  auto run = [](std::vector<std::string> words) {
-    words.insert(words.begin(), "tapelens");
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    exit(tl_main(static_cast<int>(words.size()), argv.data()));
-  };
-  EXPECT_EXIT(run({"-O", "f"}), testing::ExitedWithCode(1), "^Try `tapelens --help' for more information.\n$");
-  EXPECT_EXIT(run({"-c"}), testing::ExitedWithCode(1), "^Try `tapelens --help' for more information.\n$");
-  EXPECT_EXIT(run({"-h", "f"}), testing::ExitedWithCode(0), "^$");
-  EXPECT_EXIT(run({"f", "--version"}), testing::ExitedWithCode(0), "^tapelens 1.7.46.0\n\n.*\n$");
-}
-
 }  // namespace

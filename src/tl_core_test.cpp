@@ -174,28 +174,6 @@ TEST_F(DriverTest, RecordClassFilter) {
   EXPECT_EQ("100101.01 300305.00 402520.00 999999.00 ", keys(buf(recs))) << "the memory driver has no filter";
 }
 
-TEST_F(DriverTest, MissingFileIsReportedTwiceAndWritesNothing) {
-  std::string name = dir + "/none.bdt";
-  std::string out = dir + "/o";
-  FILE* o = fopen(out.c_str(), "w");
-  char cwd[4096];
-  ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
-  ASSERT_EQ(0, chdir(dir.c_str()));
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(-1, tl_core(name.c_str(), o));
-  std::string err = testing::internal::GetCapturedStderr();
-  ASSERT_EQ(0, chdir(cwd));
-  fclose(o);
-  std::string line = "ERROR: Unable to open BDT file:" + name + "\n";
-  EXPECT_EQ(line + line, err);
-  EXPECT_EQ(1, tl_input_failures);
-  std::ifstream g(out, std::ios::binary);
-  EXPECT_EQ("", std::string(std::istreambuf_iterator<char>(g), {}));
-  std::ifstream log(dir + "/tapelens.log");
-  std::string entry((std::istreambuf_iterator<char>(log)), {});
-  EXPECT_NE(std::string::npos, entry.find(line)) << entry;
-}
-
 TEST_F(DriverTest, BufferCapacityIsNeverExceeded) {
   std::string in = tl_test_record("10010100") + "\r\n";
   std::string whole;
@@ -226,15 +204,6 @@ TEST_F(DriverTest, BufferAppendsOrReplacesAsTheHeaderSays) {
   print_header = 0;
   tl_core_buf(in.data(), mem, static_cast<long>(in.size()), sizeof mem);
   EXPECT_EQ(0, std::strncmp(mem, "KEEP\t", 5)) << "records append";
-}
-
-TEST_F(DriverTest, BufferDeliversEveryWholeRecord) {
-  print_header = print_trailer = 0;
-  print_recno = 1;
-  std::string in = tl_test_record("10010100") + "\r\n" + tl_test_record("10010101") + "\r\n";
-  std::string doc;
-  tl_core_buf(in.data(), in.size(), doc);
-  EXPECT_NE(std::string::npos, doc.find("100101.01:\r\n")) << "an exact multiple of 227 loses nothing";
 }
 
 }  // namespace
