@@ -94,6 +94,10 @@ bool open_output(const char* name) {
     fprintf(stderr, "ERROR: output file name is longer than %zu characters\n", sizeof outFileName - 1);
     return false;
   }
+  // An earlier -o file is given up for this one: close it, or every -o
+  // would hold a descriptor until the process ends.
+  if (outfile != nullptr && outfile != stdout) fclose(outfile);
+  outfile = stdout;
   std::strcpy(outFileName, name);
   FILE* f = fopen(outFileName, "w");
   if (f == nullptr) {

@@ -1,6 +1,7 @@
 #include "tapelens.h"
 
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <getopt.h>
 #include <unistd.h>
 
@@ -140,6 +141,28 @@ TEST_F(OptionsTest, OutputFileOpensAtOnceAndFallsBack) {
   EXPECT_EQ("ERROR: Cannot create/open the output file [" + bad + "] - using stdout as default\n",
             testing::internal::GetCapturedStderr());
   EXPECT_EQ(stdout, outfile);
+  std::string cmd = "rm -rf '" + dir + "'";
+  ASSERT_EQ(0, system(cmd.c_str()));
+}
+
+// Counts the process's open file descriptors.
+int open_fds() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) n++;
+    closedir(d);
+  }
+  return n;
+}
+
+TEST_F(OptionsTest, RepeatedOutputOptionKeepsOnlyTheLastFileOpen) {
+  char tmpl[] = "/tmp/tl_opt_test.XXXXXX";
+  std::string dir = mkdtemp(tmpl);
+  int before = open_fds();
+  parse({"-o", dir + "/a", "-o", dir + "/b", "--output=" + dir + "/c", "f"});
+  EXPECT_EQ(before + 1, open_fds());
+  EXPECT_STREQ((dir + "/c").c_str(), outFileName);
+  EXPECT_EQ(0, access((dir + "/a").c_str(), F_OK)) << "each -o creates its file";
   std::string cmd = "rm -rf '" + dir + "'";
   ASSERT_EQ(0, system(cmd.c_str()));
 }
