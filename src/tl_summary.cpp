@@ -163,27 +163,17 @@ int tl_summary(const char* psFileName, FILE* outfile) {
       }
     }
   }
-  if (html_form()) {
-    o.lit("<br>Number of records = ");
-    put_count(o, total_rec, 1);
-    o.lit("<br>&nbsp;&nbsp;&nbsp;&nbsp;Bill Records = ");
-    put_count(o, bill_rec, 1);
-    o.lit("<br>&nbsp;&nbsp;&nbsp;&nbsp;Supplemental Detail Records = ");
-    put_count(o, sd_rec, 1);
-    o.lit("<br>&nbsp;&nbsp;&nbsp;&nbsp;CSR Records = ");
-    put_count(o, csr_rec, 1);
-    o.lit("<br>\n");
-  } else {
-    o.lit("\nNumber of records = ");
-    put_count(o, total_rec, 1);
-    o.lit("\n\tBill Records = ");
-    put_count(o, bill_rec, 1);
-    o.lit("\n\tSupplemental Detail Records = ");
-    put_count(o, sd_rec, 1);
-    o.lit("\n\tCSR Records = ");
-    put_count(o, csr_rec, 1);
-    o.put('\n');
+  static const char* const kTextTotals[] = {"\nNumber of records = ", "\n\tBill Records = ",
+                                            "\n\tSupplemental Detail Records = ", "\n\tCSR Records = "};
+  static const char* const kHtmlTotals[] = {
+      "<br>Number of records = ", "<br>&nbsp;&nbsp;&nbsp;&nbsp;Bill Records = ",
+      "<br>&nbsp;&nbsp;&nbsp;&nbsp;Supplemental Detail Records = ", "<br>&nbsp;&nbsp;&nbsp;&nbsp;CSR Records = "};
+  const int64_t totals[] = {total_rec, bill_rec, sd_rec, csr_rec};
+  for (int i = 0; i < 4; i++) {
+    o.put(html_form() ? kHtmlTotals[i] : kTextTotals[i]);
+    put_count(o, totals[i], 1);
   }
+  o.put(html_form() ? "<br>\n" : "\n");
   flush_out(outfile, o);
   if (html_form()) print_HTML_trailer(outfile);
   return 0;

@@ -24,20 +24,9 @@ size_t tl_format_amount(const char* v, size_t vlen, int len, int dpoint, char* o
   // The decimal point stands before position len - dpoint, when that is a
   // position of the field.
   if (vlen < flen) {
-    size_t dec = (dpoint > 0 && dpoint <= len) ? flen - static_cast<size_t>(dpoint) : flen + 1;
-    size_t o = 0;
     // Cut short by the record's end: the characters copy unchanged, and the
     // missing last character decodes no sign.
-    if (dec < vlen) {
-      tl_copy(out, v, dec);
-      out[dec] = '.';
-      tl_copy(out + dec + 1, v + dec, vlen - dec);
-      o = vlen + 1;
-    } else {
-      tl_copy(out, v, vlen);
-      o = vlen;
-      if (dec == vlen) out[o++] = '.';
-    }
+    size_t o = tl_put_with_point(v, vlen, tl_point_position(flen, dpoint), out);
     out[o] = '\0';
     return o;
   }

@@ -55,23 +55,32 @@ struct tl_overpunch {
 };
 inline constexpr tl_overpunch kTlOverpunch{};
 
+// Copies the n bytes of v to out with a decimal point before position dec
+// (after them when dec is n; none when dec is beyond). Returns the length.
+inline size_t tl_put_with_point(const char* v, size_t n, size_t dec, char* out) {
+  if (dec > n) {
+    tl_copy(out, v, n);
+    return n;
+  }
+  tl_copy(out, v, dec);
+  out[dec] = '.';
+  tl_copy(out + dec + 1, v + dec, n - dec);
+  return n + 1;
+}
+
+// The position the decimal point stands before in a field of flen bytes
+// with dpoint implied decimals; beyond the field when it has none.
+inline size_t tl_point_position(size_t flen, int dpoint) {
+  return (dpoint > 0 && static_cast<size_t>(dpoint) <= flen) ? flen - static_cast<size_t>(dpoint) : flen + 1;
+}
+
 // Formats a whole amount field of flen (>= 1) bytes: the decimal point before
 // the last dpoint characters, the last character's sign decoded (and the
 // indicator set when it carries one). Writes out (flen + 2 bytes) and
 // returns the length of the text.
 inline size_t tl_format_whole_amount(const char* v, size_t flen, int dpoint, char* out, int* piPositiveInd) {
   size_t last = flen - 1;
-  size_t o;
-  if (dpoint > 0 && static_cast<size_t>(dpoint) <= flen) {
-    size_t dec = flen - static_cast<size_t>(dpoint);
-    tl_copy(out, v, dec);
-    out[dec] = '.';
-    tl_copy(out + dec + 1, v + dec, last - dec);
-    o = last + 1;
-  } else {
-    tl_copy(out, v, last);
-    o = last;
-  }
+  size_t o = tl_put_with_point(v, last, tl_point_position(flen, dpoint), out);
   unsigned char c = static_cast<unsigned char>(v[last]);
   if (kTlOverpunch.positive[c] >= 0) {
     out[o++] = kTlOverpunch.digit[c];
