@@ -21,8 +21,6 @@ size_t tl_format_amount(const char* v, size_t vlen, int len, int dpoint, char* o
   }
   size_t flen = static_cast<size_t>(len);
   if (vlen > flen) vlen = flen;
-  // The decimal point stands before position len - dpoint, when that is a
-  // position of the field.
   if (vlen < flen) {
     // Cut short by the record's end: the characters copy unchanged, and the
     // missing last character decodes no sign.
