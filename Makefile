@@ -14,7 +14,8 @@ build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
 
 # Builds tapelens and converts the bundled sample file to text.
-demo: build
+demo: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS) --target tapelens
 	./$(BUILD)/tapelens samples/sample.bdt
 
 # Installs what the tests need, builds everything and runs every test.
