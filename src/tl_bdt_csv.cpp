@@ -12,16 +12,28 @@
 
 namespace {
 
-// ",name," before a field's value; "name," in an inline header line.
-tl_name_texts line_lead([](const bdt_fields_tag& f, std::string& out) {
+// ",name," before a field's value; with the opening of the special form
+// too for a value that needs no quoting.
+void add_line_lead(const bdt_fields_tag& f, std::string& out) {
   out += ',';
   if (f.field_name != nullptr) out += f.field_name;
   out += ',';
+}
+tl_name_texts line_lead(add_line_lead);
+tl_name_texts plain_line_lead([](const bdt_fields_tag& f, std::string& out) {
+  add_line_lead(f, out);
+  if (f.special_format == 1) out += "=\"";
 });
-tl_name_texts header_item([](const bdt_fields_tag& f, std::string& out) {
-  if (f.field_name != nullptr) out += f.field_name;
-  out += ',';
-});
+// The header line of an inline layout: "name," for each shown field.
+tl_name_texts header_line([](const bdt_fields_tag&, std::string&) {},
+                          [](const bdt_record_tag& r, std::string& out) {
+                            for (const bdt_fields_tag* f = r.fields; f != nullptr && !bdt_is_end(*f); f++) {
+                              if (f->display_csv != 1) continue;
+                              if (f->field_name != nullptr) out += f->field_name;
+                              out += ',';
+                            }
+                            out += "\r\n";
+                          });
 
 // One value under the special form or as a plain item, quoted when it holds
 // a comma, a quote or a line end so the columns stay in place. `plain` says
@@ -68,34 +80,26 @@ void tl_csv_fields(tl_csv_state& st, const char* rec, size_t len, int rindex, tl
   if (list == nullptr) return;
   char scratch[258];
   const tl_span* leads = line_lead.list(rindex);
+  const tl_span* plain_leads = plain_line_lead.list(rindex);
   // One look at the whole record usually spares a look at every value.
   const bool clean = tl_csv_plain(rec, tl_value_region(len));
   for (size_t k = 0; !bdt_is_end(list[k]); k++) {
     const bdt_fields_tag* f = &list[k];
     if (f->display_csv != 1) continue;
     tl_field_text t = tl_field_value(rec, len, *f, scratch);
-    tl_span lead = leads[k];
     if (clean || tl_csv_plain(t.p, t.n)) {
       // The usual value: the whole line in one append.
-      const bool sp = f->special_format == 1;
-      psTarget.put_all(lead, sp ? tl_lit("=\"") : tl_lit(""), tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n},
-                       sp ? tl_lit("\"\r\n") : tl_lit("\r\n"));
+      psTarget.put_all(plain_leads[k], tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n},
+                       f->special_format == 1 ? tl_lit("\"\r\n") : tl_lit("\r\n"));
       continue;
     }
-    psTarget.put_all(lead);
+    psTarget.put_all(leads[k]);
     put_value(psTarget, *f, t, false);
     psTarget.lit("\r\n");
   }
 }
 
-void tl_csv_header(int rindex, tl_out& psTarget) {
-  const bdt_fields_tag* list = bdtr_list[rindex].fields;
-  const tl_span* items = header_item.list(rindex);
-  for (size_t k = 0; list != nullptr && !bdt_is_end(list[k]); k++) {
-    if (list[k].display_csv == 1) psTarget.put_all(items[k]);
-  }
-  psTarget.lit("\r\n");
-}
+void tl_csv_header(int rindex, tl_out& psTarget) { psTarget.put_all(header_line.record(rindex)); }
 
 void tl_csv_inline(const char* rec, size_t len, int rindex, tl_out& psTarget) {
   const bdt_fields_tag* f = bdtr_list[rindex].fields;

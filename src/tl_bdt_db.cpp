@@ -11,10 +11,17 @@
 
 namespace {
 
-// "name," for a header line.
-tl_name_texts column_name([](const bdt_fields_tag& f, std::string& out) {
+// "name," for a header line; for a layout, all of its column names and the
+// line end, so that the header that follows every change of layout is one copy.
+void add_column_name(const bdt_fields_tag& f, std::string& out) {
   if (f.field_name != nullptr) out += f.field_name;
   out += ',';
+}
+tl_name_texts column_name(add_column_name, [](const bdt_record_tag& r, std::string& out) {
+  for (const bdt_fields_tag* f = r.fields; f != nullptr && !bdt_is_end(*f); f++) {
+    if (f->display_csv == 1) add_column_name(*f, out);
+  }
+  out += "\r\n";
 });
 
 char sRecord[256];
@@ -50,14 +57,7 @@ void common_header(tl_out& o) {
   }
 }
 
-void fields_header(int rindex, tl_out& o) {
-  const bdt_fields_tag* list = bdtr_list[rindex].fields;
-  const tl_span* names = column_name.list(rindex);
-  for (size_t k = 0; list != nullptr && !bdt_is_end(list[k]); k++) {
-    if (list[k].display_csv == 1) o.put_all(names[k]);
-  }
-  o.lit("\r\n");
-}
+void fields_header(int rindex, tl_out& o) { o.put_all(column_name.record(rindex)); }
 
 void common_values(const char* rec, size_t len, tl_out& o) {
   for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
