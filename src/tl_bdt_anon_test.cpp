@@ -1,35 +1,19 @@
 // Anon CSV formatter: the CSV record lines byte for byte, with state of its
 // own.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "tl_formatters.h"
-#include "tl_globals.h"
 #include "tl_testutil.h"
 
 namespace {
 
-class AnonTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    tl_test_names();
-    tl_test_settings(0, 0, 0, 0);
-    init_bdt_csv();
-    init_bdt_anon();
-  }
-  void TearDown() override { tl_test_settings(0, 0, 0, 0); }
-
-  static std::string csv(const std::string& r) { return tl_test_format(psParseBDTrecord_csv, {r}); }
-  static std::string anon(const std::string& r) { return tl_test_format(psParseBDTrecord_anon, {r}); }
-};
+std::string csv(const std::string& r) { return tl_test_format(psParseBDTrecord_csv, {r}); }
+std::string anon(const std::string& r) { return tl_test_format(psParseBDTrecord_anon, {r}); }
 
 // Both formatters side by side over a mixed input (inline runs of two types,
 // ordinary and unknown records, a short record, amounts, special values and
 // values that need quoting), record by record, under every combination of
 // -n, -T, -r and -C.
-TEST_F(AnonTest, SameLinesAsCsvUnderEverySetting) {
+TEST(AnonFormatter, SameLinesAsCsvUnderEverySetting) {
+  tl_test_names();
   const std::vector<std::string> input = {
       tl_test_r623("A00001"),
       tl_test_r623("A00002"),
@@ -41,7 +25,7 @@ TEST_F(AnonTest, SameLinesAsCsvUnderEverySetting) {
       tl_test_r623("A00005"),
       tl_test_rec("10269050", {{61, "0000,00012E"}, {72, "0000000012N"}}),
       tl_test_rec("10352750", {{61, "ACCOUNT0001"}, {72, "000000012N"}, {84, "00}"}}),
-      tl_test_record("30030500", ' ').substr(0, 61) + "0000000007AB\r\n",
+      tl_test_rec("30030500").substr(0, 61) + "0000000007AB\r\n",
       tl_test_rec("10010100", {}, '0'),
       tl_test_rec("10362399"),
       tl_test_r623("A00006"),
@@ -63,38 +47,32 @@ TEST_F(AnonTest, SameLinesAsCsvUnderEverySetting) {
     for (size_t p = 0; (p = all.find(tl_test_head623, p)) != std::string::npos; ++p) ++headers;
     EXPECT_EQ(headers, 4u);
   }
+  tl_test_settings(0, 0, 0, 0);
 }
 
-TEST_F(AnonTest, StateIsSeparateFromCsv) {
+// Each has its own current inline type, reset and ended on its own; the
+// field, header and value writers on their own.
+TEST(AnonFormatter, StateIsSeparateFromCsv) {
+  tl_test_names();
   const auto& r = tl_test_r623;
   const auto& v = tl_test_v623;
   const std::string& head = tl_test_head623;
-  // CSV has a current inline type; the anon formatter's first record still
-  // gets its header line, and the other way round after each reset.
-  EXPECT_EQ(csv(r("A00001")), head + v("A00001"));
-  EXPECT_EQ(anon(r("A00001")), head + v("A00001"));
-  init_bdt_anon();
-  EXPECT_EQ(csv(r("A00002")), v("A00002"));
-  EXPECT_EQ(anon(r("A00002")), head + v("A00002"));
+  const std::string r305 = tl_test_rec("30030500", {{61, "007"}, {71, "ABCD"}});
   init_bdt_csv();
-  EXPECT_EQ(anon(r("A00003")), v("A00003"));
-  EXPECT_EQ(csv(r("A00003")), head + v("A00003"));
-  // The anon field writer empties only the anon current type.
-  static char storage[4096];
-  tl_out o(storage, sizeof storage);
-  EXPECT_EQ(psParseBDTfields_anon(tl_test_rec("30030500", {{61, "007"}, {71, "ABCD"}}).c_str(),
-                                  tl_test_layout("30030500"), o), 0);
-  EXPECT_EQ(std::string(o.buf, o.len), ",Pos 062-071 text,=\"007       \"\r\n,Pos 072-075 text,ABCD\r\n");
-  EXPECT_EQ(anon(r("A00004")), head + v("A00004"));
-  EXPECT_EQ(csv(r("A00004")), v("A00004"));
-  // The header and value writers on their own; key and type lines come first.
-  o.clear();
-  EXPECT_EQ(psParseBDTfields_anon_header(r("A00005").c_str(), tl_test_layout("10362350"), o), 0);
-  EXPECT_EQ(psParseBDTfields_anon_inline(r("A00005").c_str(), tl_test_layout("10362350"), o), 0);
-  EXPECT_EQ(std::string(o.buf, o.len), head + v("A00005"));
   init_bdt_anon();
-  tl_test_settings(1, 1, 0, 0);
-  EXPECT_EQ(anon(r("A00006")), "103623.50:\r\nBill record 103623.50 \r\n" + head + v("A00006"));
+  EXPECT_EQ(csv(r("A00001")) + anon(r("A00001")), head + v("A00001") + head + v("A00001"));
+  init_bdt_csv();
+  EXPECT_EQ(csv(r("A00002")) + anon(r("A00002")), head + v("A00002") + v("A00002"));
+  init_bdt_anon();
+  EXPECT_EQ(csv(r("A00003")) + anon(r("A00003")), v("A00003") + head + v("A00003"));
+  EXPECT_EQ(tl_test_out([&](tl_out& o) { psParseBDTfields_anon(r305.c_str(), tl_test_layout("30030500"), o); }),
+            ",Pos 062-071 text,=\"007       \"\r\n,Pos 072-075 text,ABCD\r\n");
+  EXPECT_EQ(csv(r("A00004")) + anon(r("A00004")), v("A00004") + head + v("A00004"));
+  EXPECT_EQ(tl_test_out([&](tl_out& o) {
+              psParseBDTfields_anon_header(r("A00005").c_str(), tl_test_layout("10362350"), o);
+              psParseBDTfields_anon_inline(r("A00005").c_str(), tl_test_layout("10362350"), o);
+            }),
+            head + v("A00005"));
 }
 
 }  // namespace

@@ -1,18 +1,11 @@
 // The built-in record catalogue against the published layout figures, and
 // record identification.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
-#include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include "tl_bdt.h"
+#include "tl_testutil.h"
 
 namespace {
 
@@ -28,11 +21,9 @@ int list_size(const bdt_fields_tag* f) {
   return n;
 }
 
+// The layout with the key "nnnnnn.ss".
 const bdt_record_tag* find_layout(const std::string& key) {
-  for (int i = 0; i < bdtr_count; ++i) {
-    if (key_of(bdtr_list[i]) == key) return &bdtr_list[i];
-  }
-  return nullptr;
+  return &bdtr_list[tl_test_layout(key.substr(0, 6) + key.substr(7))];
 }
 
 // Reads "key n key (n), key ..." lists: a key alone counts 1.
@@ -100,10 +91,9 @@ TEST(CatalogueContent, LayoutsClassesAndFlags) {
 
 TEST(CatalogueContent, EndMarkerTerminatorsAndIndexRecords) {
   const bdt_record_tag& end = bdtr_list[bdtr_count];
-  EXPECT_TRUE(std::string(end.record_id) == "000000" && end.required_suffix == 99 &&
-              std::string(end.record_suffix) == "00" && end.display == 0 && end.display_fields == 0 &&
-              end.display_csv_inline == 0 && end.record_name == nullptr && end.fields == nullptr);
-  EXPECT_STREQ(end.record_name2, "end of list");
+  EXPECT_TRUE(key_of(end) == "000000.00" && end.required_suffix == 99 && end.display == 0 &&
+              end.display_fields == 0 && end.display_csv_inline == 0 && end.record_name == nullptr &&
+              end.fields == nullptr && std::string(end.record_name2) == "end of list");
   ASSERT_EQ(list_size(bdtf_common), 10);
   std::vector<const bdt_fields_tag*> ends = {&bdtf_common[10]};
   for (int i = 0; i < bdtr_count; ++i) ends.push_back(&bdtr_list[i].fields[list_size(bdtr_list[i].fields)]);
@@ -132,16 +122,12 @@ TEST(CatalogueContent, EntriesTotalsAndCoverage) {
     bool contiguous = true;
     for (int e = 0; e < n; ++e) {
       SCOPED_TRACE(e);
-      EXPECT_TRUE(f[e].display == 0 || f[e].display == 1);
-      EXPECT_TRUE(f[e].display_csv == f[e].display && f[e].display_xml == f[e].display &&
-                  f[e].display_html == f[e].display);
+      EXPECT_TRUE((f[e].display == 0 || f[e].display == 1) && f[e].display_csv == f[e].display &&
+                  f[e].display_xml == f[e].display && f[e].display_html == f[e].display);
       EXPECT_EQ(f[e].field_index, e + (is_filler(f[e]) && key != "999999.00" ? 10 : 0));
-      EXPECT_EQ(f[e].record_value, nullptr);
-      EXPECT_GE(f[e].field_length, 1);
-      EXPECT_TRUE(f[e].special_format == 0 || f[e].special_format == 1);
-      if (is_filler(f[e])) {
-        EXPECT_TRUE(f[e].amount_ind == -1 && f[e].special_format == 0);
-      }
+      EXPECT_TRUE(f[e].record_value == nullptr && f[e].field_length >= 1 &&
+                  (f[e].special_format == 0 || f[e].special_format == 1));
+      EXPECT_TRUE(!is_filler(f[e]) || (f[e].amount_ind == -1 && f[e].special_format == 0));
       ++entries;
       ++(is_filler(f[e]) ? fillers : shown);
       ++amount[f[e].amount_ind];
@@ -263,16 +249,11 @@ TEST(CatalogueIdentify, EdgeCases) {
     std::string text;
     int want;  // index in bdtr_list, -1 unknown
   } cases[] = {
-      {"bill header suffix 00", record("10010100"), 0},
-      {"bill header suffix 01", record("10010101"), i100101_01},
-      {"known id, unknown suffix", record("10010102"), -1},
-      {"end marker key never matches", record("00000000"), -1},
-      {"last layout", record("99999900"), i999999},
-      {"bare 8-char key", "10010101", i100101_01},
-      {"seven characters", "1001010", -1},
-      {"empty", "", -1},
-      {"line end at 6-7", "100101\r\n", -1},
-      {"id with a letter", record("1001O100"), -1},
+      {"bill header suffix 00", record("10010100"), 0}, {"bill header suffix 01", record("10010101"), i100101_01},
+      {"known id, unknown suffix", record("10010102"), -1}, {"end marker never matches", record("00000000"), -1},
+      {"last layout", record("99999900"), i999999},         {"bare 8-char key", "10010101", i100101_01},
+      {"seven characters", "1001010", -1},                  {"empty", "", -1},
+      {"line end at 6-7", "100101\r\n", -1},                {"id with a letter", record("1001O100"), -1},
       {"leading blank", record(" 10010100"), -1},
   };
   for (const auto& c : cases) {

@@ -1,17 +1,10 @@
 // The name alphabets, de_mrot, and the display names of the catalogue.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <set>
-#include <string>
-#include <vector>
 
-#include "tl_bdt.h"
-#include "tl_mrot.h"
+#include "tl_testutil.h"
 
 namespace {
 
@@ -47,11 +40,8 @@ TEST(NameAlphabet, PiecesAndMapping) {
   const std::set<char> singles(kSingles, kSingles + 8);
   EXPECT_EQ(singles.size(), 8u);
   for (char c : {' ', '-', '.', '_', '/'}) EXPECT_EQ(singles.count(c), 1u) << c;
-  std::string mapped;
-  for (char c : kSingles) {
-    EXPECT_TRUE(!is_alnum(c) && strchr(",\"\t<>&\\", c) == nullptr) << c;
-    mapped += readable(std::string(1, c));
-  }
+  for (char c : kSingles) EXPECT_TRUE(!is_alnum(c) && strchr(",\"\t<>&\\", c) == nullptr) << c;
+  const std::string mapped = readable(std::string(kSingles, 8));
   EXPECT_EQ(std::set<char>(mapped.begin(), mapped.end()), singles);
   EXPECT_EQ(mapped.size(), 8u);
   EXPECT_NE(mapped, std::string(kSingles, 8));
@@ -62,24 +52,20 @@ TEST(NameAlphabet, DeMrotEdgeCases) {
   const std::string nul(1, '\0');
   // want: the len bytes of the zeroed buffer afterwards.
   const struct { const char* name; std::string stored; int len; std::string want; } cases[] = {
-      {"empty text", "", 0, ""},
-      {"negative length", digits, -3, ""},
-      {"length shorter than the text", digits, 4, "0123"},
+      {"empty text", "", 0, ""},  {"negative length", digits, -3, ""},  {"length below the text's", digits, 4, "0123"},
       {"unknown character stays 0, the rest is read", digits.substr(0, 2) + "," + digits.substr(5, 1), 4,
        "01" + nul + "5"},
       {"quote at the start", "\"" + digits.substr(0, 3), 4, nul + "012"},
       {"non-ASCII byte", digits.substr(0, 1) + "\xe9", 2, "0" + nul},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
     // A sentinel after len: de_mrot writes no NUL of its own and nothing past len.
     const size_t len = c.len < 0 ? 0 : static_cast<size_t>(c.len);
     char buf[32];
     memset(buf, 'Z', sizeof buf);
     memset(buf, 0, len);
-    EXPECT_EQ(de_mrot(c.stored.c_str(), buf, c.len), buf);
-    EXPECT_EQ(std::string(buf, len), c.want);
-    EXPECT_EQ(std::string(buf + len, sizeof buf - len), std::string(sizeof buf - len, 'Z'));
+    EXPECT_EQ(de_mrot(c.stored.c_str(), buf, c.len), buf) << c.name;
+    EXPECT_EQ(std::string(buf, sizeof buf), c.want + std::string(sizeof buf - len, 'Z')) << c.name;
   }
 }
 
@@ -96,7 +82,7 @@ void expect_named(const char* name, const char* stored) {
   EXPECT_EQ(n, readable(stored));
   EXPECT_EQ(n.size(), strlen(stored));
   ASSERT_FALSE(n.empty());
-  EXPECT_TRUE(is_alnum(n[0]) && !isdigit(static_cast<unsigned char>(n[0]))) << n;
+  EXPECT_TRUE(is_alnum(n[0]) && !(n[0] >= '0' && n[0] <= '9')) << n;
   for (char c : n) EXPECT_TRUE(is_alnum(c) || strchr(" -._/", c) != nullptr) << n;
 }
 
@@ -116,14 +102,11 @@ class CatalogueNames : public ::testing::Test {
 // the first character outside the stored alphabet; names already made stay.
 // The catalogue is patched for the test and restored.
 TEST_F(CatalogueNames, UnsetNamesAreFilledFromTheStoredText) {
-  const std::string stored_digits = joined(tl_mrot_stored_pieces).substr(0, 4);
+  const std::string stored = joined(tl_mrot_stored_pieces).substr(0, 4);  // "0123" readable
   const struct { const char* name; std::string stored; const char* want; } cases[] = {
-      {"empty stored text", "", ""},
-      {"comma cuts the name", stored_digits.substr(0, 2) + "," + stored_digits.substr(2), "01"},
-  };
+      {"empty stored text", "", ""}, {"comma cuts the name", stored.substr(0, 2) + "," + stored.substr(2), "01"}};
   bdt_fields_tag& f = bdtr_list[1].fields[0];
-  const char* saved_stored = f.field_name2;
-  char* saved_name = f.field_name;
+  const bdt_fields_tag saved = f;
   const char* other = bdtr_list[0].record_name;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -134,8 +117,8 @@ TEST_F(CatalogueNames, UnsetNamesAreFilledFromTheStoredText) {
     EXPECT_STREQ(f.field_name, c.want);
     free(f.field_name);
   }
-  f.field_name2 = saved_stored;
-  f.field_name = saved_name;
+  f = saved;
+  iDemrotStrings();  // the name texts are made again from the restored name
   EXPECT_EQ(bdtr_list[0].record_name, other);
 }
 
@@ -172,16 +155,13 @@ TEST_F(CatalogueNames, NamesAndTheirRules) {
   }
   EXPECT_EQ(bdtr_list[bdtr_count].record_name, nullptr);
   EXPECT_EQ(bdtf_common[10].field_name, nullptr);
-  const struct { const bdt_fields_tag* field; const char* want; } cases[] = {
-      {&bdtf_common[0], "Record identifier pos 001-006"},
-      {&bdtf_common[1], "Record suffix pos 007-008"},
-      {&bdtf_common[2], "Pos 009-009 amount 0 decimals"},
-      {&bdtf_common[9], "Pos 049-061 text"},
+  const std::pair<const bdt_fields_tag*, const char*> cases[] = {
+      {&bdtf_common[0], "Record identifier pos 001-006"}, {&bdtf_common[1], "Record suffix pos 007-008"},
+      {&bdtf_common[2], "Pos 009-009 amount 0 decimals"}, {&bdtf_common[9], "Pos 049-061 text"},
       {&bdtr_list[0].fields[2], "Version field 1 pos 083-085 amount 0 decimals"},
       {&bdtr_list[0].fields[16], "Version field 2 pos 116-119 text"},
-      {&bdtr_list[0].fields[17], "Version field 3 pos 120-127 text"},
-  };
-  for (const auto& c : cases) EXPECT_STREQ(c.field->field_name, c.want);
+      {&bdtr_list[0].fields[17], "Version field 3 pos 120-127 text"}};
+  for (const auto& c : cases) EXPECT_STREQ(c.first->field_name, c.second);
   std::set<std::string> common;
   for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); ++f) {
     expect_named(f->field_name, f->field_name2);

@@ -1,5 +1,6 @@
 // Helpers shared by the unit tests: building records, running formatters,
-// preparing names and working in a scratch directory.
+// capturing what a call writes and working in a scratch directory. Every
+// test includes it for GoogleTest, the headers below and these helpers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,35 +21,15 @@
 #include "tl_mrot.h"
 #include "tl_out.h"
 
-// Makes the catalogue's readable names, once per test process.
-inline void tl_test_names() {
-  static bool done = false;
-  if (!done) {
-    iDemrotStrings();
-    done = true;
-  }
-}
+// Makes the catalogue's readable names (names already made are kept).
+inline void tl_test_names() { iDemrotStrings(); }
 
-// Returns a 225-character record with the 8-character key (identifier and
-// suffix) and every other position filled with fill.
-inline std::string tl_test_record(const std::string& key8, char fill = '0') {
-  std::string r(225, fill);
-  r.replace(0, key8.size() < 8 ? key8.size() : 8, key8.substr(0, 8));
-  return r;
-}
-
-// Writes text into the record at the 0-based position pos.
-inline void tl_test_put(std::string& rec, size_t pos, const std::string& text) {
-  if (rec.size() < pos + text.size()) rec.resize(pos + text.size(), ' ');
-  rec.replace(pos, text.size(), text);
-}
-
-// A record as the reader delivers it: the key, fill elsewhere, the texts at
-// their 0-based positions, then CR LF.
-inline std::string tl_test_rec(const std::string& key8,
-                               std::initializer_list<std::pair<size_t, std::string>> puts = {}, char fill = ' ') {
-  std::string r = tl_test_record(key8, fill);
-  for (const auto& p : puts) tl_test_put(r, p.first, p.second);
+// A 225-character record and CR LF: the 8-character key (identifier and
+// suffix), fill elsewhere, the texts at their 0-based positions.
+inline std::string tl_test_rec(const std::string& key8, std::initializer_list<std::pair<size_t, std::string>> puts = {},
+                               char fill = ' ') {
+  std::string r = key8 + std::string(225 - key8.size(), fill);
+  for (const auto& p : puts) r.replace(p.first, p.second.size(), p.second);
   return r + "\r\n";
 }
 
@@ -67,7 +48,7 @@ inline std::string tl_test_v623(const std::string& first) {
 
 // Returns the index of the layout with the 8-character key, or -1.
 inline int tl_test_layout(const std::string& key8) {
-  for (int i = 0; bdtr_list[i].required_suffix != 99; i++) {
+  for (int i = 0; i < bdtr_count; i++) {
     if (key8.compare(0, 6, bdtr_list[i].record_id) == 0 && key8.compare(6, 2, bdtr_list[i].record_suffix) == 0)
       return i;
   }
@@ -82,17 +63,21 @@ inline void tl_test_settings(int recno, int types, int raw, int common) {
   print_common = common;
 }
 
+// Returns what fn appends to an empty output buffer.
+template <class F>
+std::string tl_test_out(F fn) {
+  static char storage[16384];
+  tl_out o(storage, sizeof storage);
+  fn(o);
+  EXPECT_FALSE(o.full);
+  return std::string(o.buf, o.len);
+}
+
 // Runs records through a formatter's per-record entry with a fresh buffer
 // for each, as the driver does, and returns all they wrote.
 inline std::string tl_test_format(int (*fmt)(const char*, tl_out&), const std::vector<std::string>& recs) {
-  static char storage[16384];
   std::string out;
-  for (const std::string& r : recs) {
-    tl_out o(storage, sizeof storage);
-    EXPECT_EQ(fmt(r.c_str(), o), 0);
-    EXPECT_FALSE(o.full);
-    out.append(o.buf, o.len);
-  }
+  for (const std::string& r : recs) out += tl_test_out([&](tl_out& o) { EXPECT_EQ(fmt(r.c_str(), o), 0); });
   return out;
 }
 
@@ -101,6 +86,18 @@ inline std::string tl_test_read(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+inline void tl_test_write(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Returns what fn writes to standard error.
+template <class F>
+std::string tl_test_stderr(F fn) {
+  testing::internal::CaptureStderr();
+  fn();
+  return testing::internal::GetCapturedStderr();
 }
 
 // Runs each test in a fresh temporary directory, with the debug switch, the
@@ -114,11 +111,7 @@ class TlScratchDirTest : public testing::Test {
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     dir_ = tmpl;
     ASSERT_EQ(chdir(dir_.c_str()), 0);
-    saved_debug_ = debug_flag;
-    saved_pid_ = mypid;
-    std::memcpy(saved_program_, program, sizeof program);
-    std::memcpy(saved_log_, logFileName, sizeof logFileName);
-    std::memcpy(saved_dbg_, debugFileName, sizeof debugFileName);
+    saved_ = {program, logFileName, debugFileName, std::to_string(debug_flag), std::to_string(mypid)};
     debug_flag = 0;
     mypid = static_cast<int>(getpid());
     std::strcpy(program, "tltest");
@@ -128,18 +121,14 @@ class TlScratchDirTest : public testing::Test {
   void TearDown() override {
     EXPECT_EQ(chdir(old_cwd_), 0);
     std::filesystem::remove_all(dir_);
-    debug_flag = saved_debug_;
-    mypid = saved_pid_;
-    std::memcpy(program, saved_program_, sizeof program);
-    std::memcpy(logFileName, saved_log_, sizeof logFileName);
-    std::memcpy(debugFileName, saved_dbg_, sizeof debugFileName);
+    std::strcpy(program, saved_[0].c_str());
+    std::strcpy(logFileName, saved_[1].c_str());
+    std::strcpy(debugFileName, saved_[2].c_str());
+    debug_flag = std::stoi(saved_[3]);
+    mypid = std::stoi(saved_[4]);
   }
 
   char old_cwd_[4096];
   std::string dir_;
-  int saved_debug_ = 0;
-  int saved_pid_ = 0;
-  char saved_program_[sizeof program];
-  char saved_log_[sizeof logFileName];
-  char saved_dbg_[sizeof debugFileName];
+  std::vector<std::string> saved_;
 };
