@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tl_out.h"
-
 struct bdt_fields_tag {
   int32_t field_index;     // ordinal in its list (+10 for a filler); 99 ends the list
   int32_t field_offset;    // 0-based position of the first byte in the record
@@ -19,7 +17,6 @@ struct bdt_fields_tag {
   char* field_name;        // readable name, set at start-up by iDemrotStrings
   const char* field_name2; // stored (scrambled) name
   char** record_value;     // unused; null throughout
-  int32_t field_name_len;  // strlen(field_name), set with it (0 while null)
 };
 
 struct bdt_record_tag {
@@ -62,11 +59,6 @@ inline bdt_value bdt_cut(const char* rec, size_t len, const bdt_fields_tag& f) {
   if (off >= len) return {rec + len, 0};
   size_t avail = len - off;
   return {rec + off, flen < avail ? flen : avail};
-}
-
-// The field's readable name and its length (empty while the name is null).
-inline tl_span tl_field_name(const bdt_fields_tag& f) {
-  return f.field_name != nullptr ? tl_span{f.field_name, static_cast<size_t>(f.field_name_len)} : tl_span{"", 0};
 }
 
 // Writes the record key of layout r into key (at least 10 bytes): the

@@ -41,7 +41,7 @@ tl_name_texts header_line([](const bdt_fields_tag&, std::string&) {},
 inline void put_value(tl_out& o, const bdt_fields_tag& f, const tl_field_text& t, bool plain) {
   if (plain) {
     const bool sp = f.special_format == 1;
-    o.put_all(sp ? tl_lit("=\"") : tl_lit(""), tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n},
+    o.put_all(sp ? tl_lit("=\"") : tl_lit(""), tl_minus(t.negative), tl_span{t.p, t.n},
               sp ? tl_lit("\"") : tl_lit(""));
   } else if (f.special_format == 1) {
     tl_put_csv_special(o, t.p, t.n, t.negative);
@@ -89,7 +89,7 @@ void tl_csv_fields(tl_csv_state& st, const char* rec, size_t len, int rindex, tl
     tl_field_text t = tl_field_value(rec, len, *f, scratch);
     if (clean || tl_csv_plain(t.p, t.n)) {
       // The usual value: the whole line in one append.
-      psTarget.put_all(plain_leads[k], tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n},
+      psTarget.put_all(plain_leads[k], tl_minus(t.negative), tl_span{t.p, t.n},
                        f->special_format == 1 ? tl_lit("\"\r\n") : tl_lit("\r\n"));
       continue;
     }

@@ -78,7 +78,7 @@ void fields_values(const char* rec, size_t len, int rindex, tl_out& o) {
       if (f->display_csv != 1) continue;
       tl_field_text t = tl_field_value(rec, len, *f, scratch);
       if (clean || tl_csv_plain(t.p, t.n)) {
-        o.put_all(tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n}, tl_lit(","));
+        o.put_all(tl_minus(t.negative), tl_span{t.p, t.n}, tl_lit(","));
         continue;
       }
       tl_put_csv(o, t.p, t.n, t.negative);

@@ -44,7 +44,7 @@ tl_name_texts header_cell([](const bdt_fields_tag& f, std::string& out) {
 // `plain` says the value is known to need no escaping.
 inline void put_line_value(tl_out& o, const char* p, size_t n, bool negative, bool plain) {
   if (plain || tl_html_plain(p, n)) {
-    o.put_all(tl_span{"-", negative ? 1u : 0u}, tl_span{p, n}, tl_lit("</b><BR>\n"));
+    o.put_all(tl_minus(negative), tl_span{p, n}, tl_lit("</b><BR>\n"));
     return;
   }
   if (negative) o.put('-');
@@ -91,7 +91,7 @@ void table_row(const char* rec, size_t len, int rindex, tl_out& o) {
     for (; !bdt_is_end(*f); f++) {
       if (f->display_csv != 1) continue;
       tl_field_text t = tl_field_value(rec, len, *f, scratch);
-      o.put_all(tl_lit("<td>"), tl_span{"-", t.negative ? 1u : 0u});
+      o.put_all(tl_lit("<td>"), tl_minus(t.negative));
       tl_put_html(o, t.p, t.n);
       o.lit("</td>");
     }

@@ -47,7 +47,7 @@ int psParseBDTfields(const char* pucData, int rindex, tl_out& psTarget) {
     const bdt_fields_tag& f = list[k];
     if (f.display != 1) continue;
     tl_field_text t = tl_field_value(pucData, len, f, scratch);
-    psTarget.put_all(leads[k], tl_span{"-", t.negative ? 1u : 0u}, tl_span{t.p, t.n},
+    psTarget.put_all(leads[k], tl_minus(t.negative), tl_span{t.p, t.n},
                      tl_lit("\r\n"));
   }
   return 0;

@@ -40,10 +40,10 @@ tl_name_texts close_tags([](const bdt_fields_tag& f, std::string& out) { out += 
 // `plain` says the value is known to need no escaping.
 inline void put_element(tl_out& o, tl_span open, tl_span close, const char* p, size_t n, bool negative, bool plain) {
   if (plain || tl_xml_plain(p, n)) {
-    o.put_all(open, tl_span{"-", negative ? 1u : 0u}, tl_span{p, n}, close);
+    o.put_all(open, tl_minus(negative), tl_span{p, n}, close);
     return;
   }
-  o.put_all(open, tl_span{"-", negative ? 1u : 0u});
+  o.put_all(open, tl_minus(negative));
   tl_put_xml(o, p, n);
   o.put_all(close);
 }

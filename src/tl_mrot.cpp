@@ -130,7 +130,6 @@ void name_fields(bdt_fields_tag* fields) {
   for (bdt_fields_tag* f = fields; !bdt_is_end(*f); ++f) {
     if (f->field_name == nullptr && f->field_name2 != nullptr) {
       f->field_name = readable_copy(f->field_name2);
-      f->field_name_len = f->field_name != nullptr ? static_cast<int32_t>(std::strlen(f->field_name)) : 0;
     }
   }
 }

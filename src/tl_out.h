@@ -46,6 +46,11 @@ struct tl_span {
   size_t n;
 };
 
+// The minus sign of a negative amount, or nothing. The array is longer than
+// the sign so that no copy path can be seen reading past it.
+inline constexpr char kTlMinusSign[33] = "-";
+inline tl_span tl_minus(bool negative) { return {kTlMinusSign, negative ? 1u : 0u}; }
+
 // A literal as a piece, measured at compile time.
 template <size_t N>
 constexpr tl_span tl_lit(const char (&s)[N]) {

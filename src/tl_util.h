@@ -145,14 +145,14 @@ inline void tl_put_html(tl_out& o, const char* p, size_t n) {
 // Appends one CSV field: the value (after a minus sign when negative) as it
 // is, or as a quoted field ("" for ") when it holds a comma, quote, CR or LF.
 inline void tl_put_csv(tl_out& o, const char* p, size_t n, bool negative) {
-  if (tl_csv_plain(p, n)) o.put_all(tl_span{"-", negative ? 1u : 0u}, tl_span{p, n});
+  if (tl_csv_plain(p, n)) o.put_all(tl_minus(negative), tl_span{p, n});
   else tl_put_csv_quoted(o, p, n, negative);
 }
 
 // Appends the special CSV form ="value" (minus sign inside the quotes); when
 // the value needs quoting the whole item is written as a quoted field.
 inline void tl_put_csv_special(tl_out& o, const char* p, size_t n, bool negative) {
-  if (tl_csv_plain(p, n)) o.put_all(tl_lit("=\""), tl_span{"-", negative ? 1u : 0u}, tl_span{p, n}, tl_lit("\""));
+  if (tl_csv_plain(p, n)) o.put_all(tl_lit("=\""), tl_minus(negative), tl_span{p, n}, tl_lit("\""));
   else tl_put_csv_special_quoted(o, p, n, negative);
 }
 

@@ -334,9 +334,9 @@ void write_fields(std::ostringstream& out, const std::string& array, const std::
   for (const Field& f : fields) {
     out << "    {" << f.index << ", " << f.offset << ", " << f.length << ", " << f.display << ", "
         << f.display_csv << ", " << f.display_xml << ", " << f.display_html << ", " << f.amount_ind
-        << ", " << f.special_format << ", nullptr, " << literal(scramble(f.name)) << ", nullptr, 0},\n";
+        << ", " << f.special_format << ", nullptr, " << literal(scramble(f.name)) << ", nullptr},\n";
   }
-  out << "    {" << kEndIndex << ", 0, 0, 0, 0, 0, 0, -1, 0, nullptr, \"end of list\", nullptr, 0},\n";
+  out << "    {" << kEndIndex << ", 0, 0, 0, 0, 0, 0, -1, 0, nullptr, \"end of list\", nullptr},\n";
   out << "};\n\n";
 }
 
