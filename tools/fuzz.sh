@@ -70,7 +70,8 @@ for h in "${harnesses[@]}"; do
   if [ "$status" != 0 ] || [ -n "$(ls -A "$artifacts")" ]; then
     echo "FAILED: fuzz_$h (status $status) after ${runs:-?} runs; inputs in $artifacts:"
     ls -l "$artifacts"
-    grep -E 'check failed|ERROR: |runtime error|SUMMARY|==[0-9]+==|#[0-9]+ +0x' "$log" | head -40 || tail -40 "$log"
+    # libFuzzer and the sanitizers end the log with the report.
+    grep -v -E '^#[0-9]+[[:space:]]+(NEW|REDUCE|pulse|RELOAD)' "$log" | tail -60
     failed=$((failed + 1))
   else
     echo "fuzz_$h: ${runs:-?} runs, no finding ($(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1))"
