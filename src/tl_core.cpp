@@ -216,9 +216,10 @@ int core_buf(const char* psFileText, long lBufferLength, Sink& sink) {
       if (print_header == 1) PUT("<H1>Tapelens version " TL_VERSION "</H1><BR>\r\n");
       break;
     case 3:
-      REPLACE("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n");
+      // The header element goes inside the root, so that the document has one
+      // top-level element and stays well-formed.
+      REPLACE("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Tapelens>\r\n");
       if (print_header == 1) PUT("<Header>Tapelens version " TL_VERSION "</Header>\r\n");
-      PUT("<Tapelens>\r\n");
       break;
     case 9:
       break;

@@ -24,7 +24,7 @@ const struct { const char* name; int format; std::string head, tail; } kFrames[]
     {"Html", 2, kDecl + "<HTML><HEAD>\r\n</HEAD>\r\n<BODY>\r\n<H1>" + kVersion + "</H1><BR>\r\n",
      "<font size=\"small\">" TL_NOTICE "</font><br>\r\n<a href=\"" TL_WEBSITE "\">" TL_WEBSITE
      "</a><br>\r\n</BODY></HTML>\r\n\r\n"},
-    {"Xml", 3, kDecl + "<Header>" + kVersion + "</Header>\r\n<Tapelens>\r\n",
+    {"Xml", 3, kDecl + "<Tapelens>\r\n<Header>" + kVersion + "</Header>\r\n",
      "<!-- " TL_NOTICE " -->\r\n<!-- " TL_WEBSITE " -->\r\n</Tapelens>\r\n\r\n"},
     {"Anon", 9, "", ""},
 };

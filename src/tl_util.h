@@ -37,20 +37,17 @@ struct tl_overpunch {
   signed char positive[256];
   constexpr tl_overpunch() : digit(), positive() {
     for (int c = 0; c < 256; c++) positive[c] = -1;
-    for (int i = 0; i < 10; i++) {
-      digit['0' + i] = static_cast<char>('0' + i);
-      positive['0' + i] = 1;
-    }
-    digit['{'] = '0';
-    positive['{'] = 1;
-    digit['}'] = '0';
-    positive['}'] = 0;
+    set('{', '0', 1);
+    set('}', '0', 0);
+    for (int i = 0; i < 10; i++) set('0' + i, static_cast<char>('0' + i), 1);
     for (int i = 0; i < 9; i++) {
-      digit['A' + i] = static_cast<char>('1' + i);
-      positive['A' + i] = 1;
-      digit['J' + i] = static_cast<char>('1' + i);
-      positive['J' + i] = 0;
+      set('A' + i, static_cast<char>('1' + i), 1);
+      set('J' + i, static_cast<char>('1' + i), 0);
     }
+  }
+  constexpr void set(int c, char d, signed char pos) {
+    digit[static_cast<unsigned char>(c)] = d;
+    positive[static_cast<unsigned char>(c)] = pos;
   }
 };
 inline constexpr tl_overpunch kTlOverpunch{};
