@@ -22,19 +22,7 @@ harnesses=("$@")
 build=${TAPELENS_FUZZ_BUILD:-$root/build-fuzz}
 
 # clang and its runtime libraries (libFuzzer and the sanitizers).
-need=()
-have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for p in clang-14 libclang-rt-14-dev cmake make; do
-  have "$p" || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  if [ "$(id -u)" != 0 ]; then
-    echo "missing packages: ${need[*]} (run as root, or install them)" >&2
-    exit 1
-  fi
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
-fi
+bash "$root/tools/install-deps.sh" clang-14 libclang-rt-14-dev cmake make
 cxx=$(command -v clang++-14 || command -v clang++)
 
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
