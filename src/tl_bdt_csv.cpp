@@ -35,15 +35,16 @@ tl_name_texts header_line([](const bdt_fields_tag&, std::string&) {},
                             out += "\r\n";
                           });
 
-// One value under the special form or as a plain item, quoted when it holds
-// a comma, a quote or a line end so the columns stay in place. `plain` says
-// it is known to hold none, the record being free of them.
-inline void put_value(tl_out& o, const bdt_fields_tag& f, const tl_field_text& t, bool plain) {
+// One value under the special form (when `special` allows it and the field
+// asks for it) or as a plain item, quoted when it holds a comma, a quote or a
+// line end so the columns stay in place. `plain` says it is known to hold
+// none, the record being free of them.
+inline void put_value(tl_out& o, const bdt_fields_tag& f, const tl_field_text& t, bool plain, bool special = true) {
   if (plain) {
-    const bool sp = f.special_format == 1;
+    const bool sp = special && f.special_format == 1;
     o.put_all(sp ? tl_lit("=\"") : tl_lit(""), tl_minus(t.negative), tl_span{t.p, t.n},
               sp ? tl_lit("\"") : tl_lit(""));
-  } else if (f.special_format == 1) {
+  } else if (special && f.special_format == 1) {
     tl_put_csv_special(o, t.p, t.n, t.negative);
   } else {
     tl_put_csv(o, t.p, t.n, t.negative);
@@ -101,7 +102,7 @@ void tl_csv_fields(tl_csv_state& st, const char* rec, size_t len, int rindex, tl
 
 void tl_csv_header(int rindex, tl_out& psTarget) { psTarget.put_all(header_line.record(rindex)); }
 
-void tl_csv_inline(const char* rec, size_t len, int rindex, tl_out& psTarget) {
+void tl_csv_inline(const char* rec, size_t len, int rindex, tl_out& psTarget, bool special_form) {
   const bdt_fields_tag* f = bdtr_list[rindex].fields;
   if (f != nullptr) {
     char scratch[258];
@@ -109,7 +110,7 @@ void tl_csv_inline(const char* rec, size_t len, int rindex, tl_out& psTarget) {
     for (; !bdt_is_end(*f); f++) {
       if (f->display_csv != 1) continue;
       tl_field_text t = tl_field_value(rec, len, *f, scratch);
-      put_value(psTarget, *f, t, clean || tl_csv_plain(t.p, t.n));
+      put_value(psTarget, *f, t, clean || tl_csv_plain(t.p, t.n), special_form);
       psTarget.put(',');
     }
   }

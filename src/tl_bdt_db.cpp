@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "tl_bdt.h"
+#include "tl_csv_common.h"
 #include "tl_formatters.h"
 #include "tl_globals.h"
 #include "tl_names.h"
@@ -11,17 +12,10 @@
 
 namespace {
 
-// "name," for a header line; for a layout, all of its column names and the
-// line end, so that the header that follows every change of layout is one copy.
-void add_column_name(const bdt_fields_tag& f, std::string& out) {
+// "name," for a common-block column in a header line.
+tl_name_texts column_name([](const bdt_fields_tag& f, std::string& out) {
   if (f.field_name != nullptr) out += f.field_name;
   out += ',';
-}
-tl_name_texts column_name(add_column_name, [](const bdt_record_tag& r, std::string& out) {
-  for (const bdt_fields_tag* f = r.fields; f != nullptr && !bdt_is_end(*f); f++) {
-    if (f->display_csv == 1) add_column_name(*f, out);
-  }
-  out += "\r\n";
 });
 
 char sRecord[256];
@@ -57,7 +51,8 @@ void common_header(tl_out& o) {
   }
 }
 
-void fields_header(int rindex, tl_out& o) { o.put_all(column_name.record(rindex)); }
+// The layout's column names are those of the CSV inline header line.
+void fields_header(int rindex, tl_out& o) { tl_csv_header(rindex, o); }
 
 void common_values(const char* rec, size_t len, tl_out& o) {
   for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) {
@@ -68,25 +63,8 @@ void common_values(const char* rec, size_t len, tl_out& o) {
   }
 }
 
-void fields_values(const char* rec, size_t len, int rindex, tl_out& o) {
-  const bdt_fields_tag* f = bdtr_list[rindex].fields;
-  if (f != nullptr) {
-    char scratch[258];
-    // One look at the whole record usually spares a look at every value.
-    const bool clean = tl_csv_plain(rec, tl_value_region(len));
-    for (; !bdt_is_end(*f); f++) {
-      if (f->display_csv != 1) continue;
-      tl_field_text t = tl_field_value(rec, len, *f, scratch);
-      if (clean || tl_csv_plain(t.p, t.n)) {
-        o.put_all(tl_minus(t.negative), tl_span{t.p, t.n}, tl_lit(","));
-        continue;
-      }
-      tl_put_csv(o, t.p, t.n, t.negative);
-      o.put(',');
-    }
-  }
-  o.lit("\r\n");
-}
+// The values are those of the CSV inline value line, without the special form.
+void fields_values(const char* rec, size_t len, int rindex, tl_out& o) { tl_csv_inline(rec, len, rindex, o, false); }
 
 }  // namespace
 
