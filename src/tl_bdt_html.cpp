@@ -3,7 +3,6 @@
 // record, with a header row at the start of each run. Values and record texts
 // are escaped so that nothing in a record can act as markup.
 #include <climits>
-#include <cstdint>
 #include <cstring>
 
 #include "tl_bdt.h"
