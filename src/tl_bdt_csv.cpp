@@ -8,6 +8,7 @@
 #include "tl_formatters.h"
 #include "tl_globals.h"
 #include "tl_names.h"
+#include "tl_plan.h"
 #include "tl_util.h"
 
 namespace {
@@ -24,6 +25,25 @@ tl_name_texts plain_line_lead([](const bdt_fields_tag& f, std::string& out) {
   add_line_lead(f, out);
   if (f.special_format == 1) out += "=\"";
 });
+// The same lines, and the value lines of inline layouts with and without
+// the special form, as plans for whole records that need no quoting.
+tl_field_plan line_plan(&bdt_fields_tag::display_csv,
+                        [](const bdt_fields_tag& f, std::string& out) {
+                          add_line_lead(f, out);
+                          if (f.special_format == 1) out += "=\"";
+                        },
+                        [](const bdt_fields_tag& f, std::string& out) {
+                          out += f.special_format == 1 ? "\"\r\n" : "\r\n";
+                        });
+tl_field_plan inline_plan(&bdt_fields_tag::display_csv,
+                          [](const bdt_fields_tag& f, std::string& out) {
+                            if (f.special_format == 1) out += "=\"";
+                          },
+                          [](const bdt_fields_tag& f, std::string& out) {
+                            out += f.special_format == 1 ? "\"," : ",";
+                          });
+tl_field_plan inline_plain_plan(&bdt_fields_tag::display_csv, [](const bdt_fields_tag&, std::string&) {},
+                                [](const bdt_fields_tag&, std::string& out) { out += ','; });
 // The header line of an inline layout: "name," for each shown field.
 tl_name_texts header_line([](const bdt_fields_tag&, std::string&) {},
                           [](const bdt_record_tag& r, std::string& out) {
@@ -79,11 +99,12 @@ void tl_csv_fields(tl_csv_state& st, const char* rec, size_t len, int rindex, tl
   st.sCurrentRecord[0] = '\0';
   const bdt_fields_tag* list = bdtr_list[rindex].fields;
   if (list == nullptr) return;
+  // One look at the whole record usually spares a look at every value.
+  const bool clean = tl_csv_plain(rec, tl_value_region(len));
+  if (clean && line_plan.put(rindex, rec, len, psTarget)) return;
   char scratch[258];
   const tl_span* leads = line_lead.list(rindex);
   const tl_span* plain_leads = plain_line_lead.list(rindex);
-  // One look at the whole record usually spares a look at every value.
-  const bool clean = tl_csv_plain(rec, tl_value_region(len));
   for (size_t k = 0; !bdt_is_end(list[k]); k++) {
     const bdt_fields_tag* f = &list[k];
     if (f->display_csv != 1) continue;
@@ -104,9 +125,10 @@ void tl_csv_header(int rindex, tl_out& psTarget) { psTarget.put_all(header_line.
 
 void tl_csv_inline(const char* rec, size_t len, int rindex, tl_out& psTarget, bool special_form) {
   const bdt_fields_tag* f = bdtr_list[rindex].fields;
-  if (f != nullptr) {
+  const bool clean = f != nullptr && tl_csv_plain(rec, tl_value_region(len));
+  tl_field_plan& plan = special_form ? inline_plan : inline_plain_plan;
+  if (f != nullptr && !(clean && plan.put(rindex, rec, len, psTarget))) {
     char scratch[258];
-    const bool clean = tl_csv_plain(rec, tl_value_region(len));
     for (; !bdt_is_end(*f); f++) {
       if (f->display_csv != 1) continue;
       tl_field_text t = tl_field_value(rec, len, *f, scratch);

@@ -9,6 +9,7 @@
 #include "tl_formatters.h"
 #include "tl_globals.h"
 #include "tl_names.h"
+#include "tl_plan.h"
 #include "tl_util.h"
 
 namespace {
@@ -38,6 +39,16 @@ tl_name_texts header_cell([](const bdt_fields_tag& f, std::string& out) {
   if (f.field_name != nullptr) out += f.field_name;
   out += "</td>";
 });
+
+// Field lines and table rows as plans for whole records that need no escaping.
+tl_field_plan line_plan(&bdt_fields_tag::display_csv,
+                        [](const bdt_fields_tag& f, std::string& out) {
+                          if (f.field_name != nullptr) out += f.field_name;
+                          out += ":&nbsp;<b>";
+                        },
+                        [](const bdt_fields_tag&, std::string& out) { out += "</b><BR>\n"; });
+tl_field_plan row_plan(&bdt_fields_tag::display_csv, [](const bdt_fields_tag&, std::string& out) { out += "<td>"; },
+                       [](const bdt_fields_tag&, std::string& out) { out += "</td>"; });
 
 // The rest of a field line after its prefix: "value</b><BR>\n".
 // `plain` says the value is known to need no escaping.
@@ -69,10 +80,11 @@ void layout_fields(const char* rec, size_t len, int rindex, tl_out& o) {
   sCurrentRecordLen = 0;
   const bdt_fields_tag* list = bdtr_list[rindex].fields;
   if (list == nullptr) return;
-  const tl_span* leads = line_lead.list(rindex);
-  char scratch[258];
   // One look at the whole record usually spares a look at every value.
   const bool clean = tl_html_plain(rec, tl_value_region(len));
+  if (clean && line_plan.put(rindex, rec, len, o)) return;
+  const tl_span* leads = line_lead.list(rindex);
+  char scratch[258];
   for (size_t k = 0; !bdt_is_end(list[k]); k++) {
     const bdt_fields_tag& f = list[k];
     if (f.display_csv != 1) continue;
@@ -85,7 +97,7 @@ void layout_fields(const char* rec, size_t len, int rindex, tl_out& o) {
 void table_row(const char* rec, size_t len, int rindex, tl_out& o) {
   o.lit("<tr>");
   const bdt_fields_tag* f = bdtr_list[rindex].fields;
-  if (f != nullptr) {
+  if (f != nullptr && !(tl_html_plain(rec, tl_value_region(len)) && row_plan.put(rindex, rec, len, o))) {
     char scratch[258];
     for (; !bdt_is_end(*f); f++) {
       if (f->display_csv != 1) continue;

@@ -5,6 +5,7 @@
 #include "tl_formatters.h"
 #include "tl_globals.h"
 #include "tl_names.h"
+#include "tl_plan.h"
 #include "tl_util.h"
 
 namespace {
@@ -20,6 +21,13 @@ tl_name_texts common_lead([](const bdt_fields_tag& f, std::string& out) {
   if (f.field_name != nullptr) out += f.field_name;
   out += ":[";
 });
+tl_field_plan field_plan(&bdt_fields_tag::display,
+                         [](const bdt_fields_tag& f, std::string& out) {
+                           out += '\t';
+                           if (f.field_name != nullptr) out += f.field_name;
+                           out += '\t';
+                         },
+                         [](const bdt_fields_tag&, std::string& out) { out += "\r\n"; });
 
 }  // namespace
 
@@ -41,6 +49,8 @@ int psParseBDTfields(const char* pucData, int rindex, tl_out& psTarget) {
   const bdt_fields_tag* list = bdtr_list[rindex].fields;
   if (list == nullptr) return 0;
   size_t len = std::strlen(pucData);
+  // Text values are written as they stand, so every record may take the plan.
+  if (field_plan.put(rindex, pucData, len, psTarget)) return 0;
   char scratch[258];
   const tl_span* leads = field_lead.list(rindex);
   for (size_t k = 0; !bdt_is_end(list[k]); k++) {

@@ -8,6 +8,7 @@
 #include "tl_formatters.h"
 #include "tl_globals.h"
 #include "tl_names.h"
+#include "tl_plan.h"
 #include "tl_util.h"
 
 namespace {
@@ -36,6 +37,11 @@ tl_name_texts close_tags([](const bdt_fields_tag& f, std::string& out) { out += 
                            out += "</" + element_name(r.record_name) + ">\r\n\r\n";
                          });
 
+// The same tags as a plan for whole records that need no escaping.
+tl_field_plan field_plan(&bdt_fields_tag::display,
+                         [](const bdt_fields_tag& f, std::string& out) { out += "\t<" + element_name(f.field_name) + ">"; },
+                         [](const bdt_fields_tag& f, std::string& out) { out += "</" + element_name(f.field_name) + ">\r\n"; });
+
 // One field element: open tag, the value, close tag.
 // `plain` says the value is known to need no escaping.
 inline void put_element(tl_out& o, tl_span open, tl_span close, const char* p, size_t n, bool negative, bool plain) {
@@ -63,11 +69,12 @@ void common_fields(const char* rec, size_t len, tl_out& o) {
 void layout_fields(const char* rec, size_t len, int rindex, tl_out& o) {
   const bdt_fields_tag* list = bdtr_list[rindex].fields;
   if (list == nullptr) return;
+  // One look at the whole record usually spares a look at every value.
+  const bool clean = tl_xml_plain(rec, tl_value_region(len));
+  if (clean && field_plan.put(rindex, rec, len, o)) return;
   const tl_span* open = open_tags.list(rindex);
   const tl_span* close = close_tags.list(rindex);
   char scratch[258];
-  // One look at the whole record usually spares a look at every value.
-  const bool clean = tl_xml_plain(rec, tl_value_region(len));
   for (size_t k = 0; !bdt_is_end(list[k]); k++) {
     const bdt_fields_tag& f = list[k];
     if (f.display != 1) continue;

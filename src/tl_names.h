@@ -36,6 +36,10 @@ class tl_name_texts {
   // again from them when next used.
   static void names_changed() { generation()++; }
 
+  // Returns the generation of the names now in place; texts made from an
+  // earlier one are out of date.
+  static unsigned names_generation() { return generation(); }
+
  private:
   void build();
 
