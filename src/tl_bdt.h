@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 struct bdt_fields_tag {
   int32_t field_index;     // ordinal in its list (+10 for a filler); 99 ends the list
@@ -73,6 +74,26 @@ inline size_t bdt_record_key(const bdt_record_tag& r, char* key) {
   }
   key[n] = '\0';
   return n;
+}
+
+// A layout's record key text, NUL-padded to 16 bytes so that it may be
+// copied whole.
+struct bdt_key {
+  char text[16];
+  size_t n;
+};
+
+// Returns the record key of layout rindex (0 <= rindex < bdtr_count) as
+// bdt_record_key writes it, from a table made on first use: formatters copy
+// it from there instead of assembling it byte by byte for every record.
+const bdt_key& bdt_key_of(int rindex);
+
+// Copies layout rindex's key into key (at least 16 bytes: the text, then
+// NULs) and returns the length of the text.
+inline size_t bdt_put_key(int rindex, char* key) {
+  const bdt_key& k = bdt_key_of(rindex);
+  std::memcpy(key, k.text, sizeof k.text);
+  return k.n;
 }
 
 // True when the entry ends its list.

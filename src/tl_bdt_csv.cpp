@@ -147,7 +147,7 @@ int tl_csv_record(tl_csv_state& st, const char* pucData, tl_out& psTarget) {
     return 0;
   }
   const bdt_record_tag& r = bdtr_list[rindex];
-  size_t n = bdt_record_key(r, st.sRecord);
+  size_t n = bdt_put_key(rindex, st.sRecord);
   st.sRecord[n] = ':';
   st.sRecord[n + 1] = '\0';
   if (print_recno == 1) {

@@ -19,27 +19,38 @@ tl_name_texts column_name([](const bdt_fields_tag& f, std::string& out) {
 });
 
 char sRecord[256];
+size_t sRecordLen = 0;
 char sCurrentRecord[256];
+size_t sCurrentRecordLen = 0;
 int iIndexRecord = 0;
 
-// Appends v in decimal.
-void put_int(tl_out& o, int v) {
-  char digits[16];
-  size_t n = 0;
-  unsigned int u = v < 0 ? 0u - static_cast<unsigned int>(v) : static_cast<unsigned int>(v);
-  do {
-    digits[n++] = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u != 0);
-  if (v < 0) o.put('-');
-  while (n > 0) o.put(digits[--n]);
+// The index in decimal, made again only when it changes (which only index
+// records do), so that most records copy it from where it has long been.
+tl_span index_text() {
+  static char digits[16];
+  static tl_span text{digits, 0};
+  static int made_for = 0;
+  if (text.n == 0 || made_for != iIndexRecord) {
+    const int v = iIndexRecord;
+    size_t n = sizeof digits;
+    unsigned int u = v < 0 ? 0u - static_cast<unsigned int>(v) : static_cast<unsigned int>(v);
+    do {
+      digits[--n] = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u != 0);
+    if (v < 0) digits[--n] = '-';
+    text = {digits + n, sizeof digits - n};
+    made_for = v;
+  }
+  return text;
 }
 
-// Counts the entries of indexRecords that name the record's identifier.
+// Counts the entries of indexRecords that name the identifier of an
+// identified record (which has its six characters).
 int index_matches(const char* pucData) {
   int n = 0;
   for (int i = 0; std::memcmp(indexRecords[i], "999999", 7) != 0; i++) {
-    if (std::strncmp(pucData, indexRecords[i], 6) == 0) n++;
+    if (std::memcmp(pucData, indexRecords[i], 6) == 0) n++;
   }
   return n;
 }
@@ -71,6 +82,7 @@ void fields_values(const char* rec, size_t len, int rindex, tl_out& o) { tl_csv_
 void reset_bdt_db() {
   std::memset(sRecord, 0, sizeof sRecord);
   std::memset(sCurrentRecord, 0, sizeof sCurrentRecord);
+  sRecordLen = sCurrentRecordLen = 0;
   iIndexRecord = 0;
 }
 
@@ -102,7 +114,7 @@ int psParseBDTrecord_db(const char* pucData, tl_out& psTarget) {
     return 0;
   }
   const bdt_record_tag& r = bdtr_list[rindex];
-  bdt_record_key(r, sRecord);
+  sRecordLen = bdt_put_key(rindex, sRecord);
   if (r.display == 1 && print_raw == 1) {
     tl_put_name(psTarget, r.record_name);
     psTarget.lit(": record = [");
@@ -110,21 +122,18 @@ int psParseBDTrecord_db(const char* pucData, tl_out& psTarget) {
     psTarget.lit("]\r\n");
   }
   if (r.fields == nullptr) return 0;
-  if (std::strcmp(sRecord, sCurrentRecord) != 0) {
-    psTarget.put(sRecord);
-    psTarget.lit(", Index, ");
+  if (sRecordLen != sCurrentRecordLen || std::memcmp(sRecord, sCurrentRecord, sRecordLen) != 0) {
+    psTarget.put_all(tl_span{sRecord, sRecordLen}, tl_lit(", Index, "));
     if (print_common == 1) common_header(psTarget);
     fields_header(rindex, psTarget);
   }
   // Added without signed overflow: a run long enough wraps the counter.
   iIndexRecord = static_cast<int>(static_cast<unsigned int>(iIndexRecord) +
                                   static_cast<unsigned int>(index_matches(pucData)));
-  psTarget.put(sRecord);
-  psTarget.put(',');
-  put_int(psTarget, iIndexRecord);
-  psTarget.put(',');
+  psTarget.put_all(tl_span{sRecord, sRecordLen}, tl_lit(","), index_text(), tl_lit(","));
   if (print_common == 1) common_values(pucData, len, psTarget);
   fields_values(pucData, len, rindex, psTarget);
-  std::strcpy(sCurrentRecord, sRecord);
+  std::memcpy(sCurrentRecord, sRecord, sRecordLen + 1);
+  sCurrentRecordLen = sRecordLen;
   return 0;
 }

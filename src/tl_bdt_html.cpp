@@ -181,7 +181,7 @@ int psParseBDTrecord_html(const char* pucData, tl_out& psTarget) {
   }
   const bdt_record_tag& r = bdtr_list[rindex];
 
-  sRecordLen = bdt_record_key(r, sRecord);
+  sRecordLen = bdt_put_key(rindex, sRecord);
   sRecord[sRecordLen++] = ':';
   sRecord[sRecordLen++] = ' ';
   sRecord[sRecordLen] = '\0';

@@ -71,9 +71,8 @@ int psParseBDTrecord(const char* pucData, int /*flag*/, tl_out& psTarget) {
   }
   const bdt_record_tag& r = bdtr_list[rindex];
   if (print_recno == 1) {
-    char key[16];
-    size_t n = bdt_record_key(r, key);
-    psTarget.put_all(tl_span{key, n}, tl_lit(":\r\n"));
+    const bdt_key& key = bdt_key_of(rindex);
+    psTarget.put_all(tl_span{key.text, key.n}, tl_lit(":\r\n"));
   }
   if (r.display == 1 && print_types == 1) {
     tl_put_name(psTarget, r.record_name);

@@ -110,7 +110,7 @@ int psParseBDTrecord_xml(const char* pucData, tl_out& psTarget) {
   }
   const bdt_record_tag& r = bdtr_list[rindex];
 
-  sRecordLen = bdt_record_key(r, sRecord);
+  sRecordLen = bdt_put_key(rindex, sRecord);
 
   if (print_recno == 1) {
     tl_put_xml(psTarget, sRecord, sRecordLen);

@@ -1,6 +1,7 @@
 // Record identification: finds the layout of a record by its identifier
 // (positions 0-5) and suffix (positions 6-7).
 #include <cstdint>
+#include <vector>
 
 #include "tl_bdt.h"
 
@@ -83,4 +84,13 @@ int iFindBDTrecord(const char* pucData) {
     if (i < 0) return -1;
     if (tl_bdtr_keys[i] == key) return i;
   }
+}
+
+const bdt_key& bdt_key_of(int rindex) {
+  static const std::vector<bdt_key> keys = [] {
+    std::vector<bdt_key> k(static_cast<size_t>(bdtr_count));
+    for (int i = 0; i < bdtr_count; ++i) k[i].n = bdt_record_key(bdtr_list[i], k[i].text);
+    return k;
+  }();
+  return keys[static_cast<size_t>(rindex)];
 }

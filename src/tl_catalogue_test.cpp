@@ -323,4 +323,16 @@ TEST(CatalogueIdentify, FastEqualsLinear) {
   }
 }
 
+// The key table gives what bdt_record_key makes, padded with NULs.
+TEST(CatalogueIdentify, KeyTableMatchesRecordKeys) {
+  for (int i = 0; i < bdtr_count; ++i) {
+    char want[16] = {};
+    const size_t n = bdt_record_key(bdtr_list[i], want);
+    const bdt_key& k = bdt_key_of(i);
+    EXPECT_EQ(std::string(k.text, k.n), std::string(want, n)) << i;
+    EXPECT_EQ(memcmp(k.text, want, sizeof want), 0) << i;
+  }
+  EXPECT_EQ(std::string(bdt_key_of(0).text), "100101.00");
+}
+
 }  // namespace

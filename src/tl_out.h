@@ -6,6 +6,15 @@
 #include <cstdint>
 #include <cstring>
 
+// Sixteen bytes from s to d, as one vector move where the machine has them.
+inline void tl_copy16(char* d, const char* s) {
+  struct b16 {
+    char c[16];
+  } v;
+  std::memcpy(&v, s, 16);
+  std::memcpy(d, &v, 16);
+}
+
 // Copies n bytes; short copies (the usual names and values) stay inline
 // instead of calling the library, without touching a byte outside either range.
 inline void tl_copy(char* d, const char* s, size_t n) {

@@ -5,6 +5,21 @@
 #include "tl_names.h"
 #include "tl_util.h"
 
+namespace {
+
+// Copies n bytes in sixteens, the last one overlapping the one before; the
+// texts and values of a plan are mostly 16 to 80 bytes long.
+inline void copy_text(char* d, const char* s, size_t n) {
+  if (n < 16 || n > 256) {
+    tl_copy(d, s, n);
+    return;
+  }
+  for (size_t i = 16; i < n; i += 16) tl_copy16(d + i - 16, s + i - 16);
+  tl_copy16(d + n - 16, s + n - 16);
+}
+
+}  // namespace
+
 void tl_field_plan::build() {
   pool_.clear();
   steps_.clear();
@@ -32,7 +47,7 @@ void tl_field_plan::build() {
       s.text_len = static_cast<uint32_t>(text.size());
       s.off = static_cast<uint16_t>(std::clamp(f->field_offset, 0, 255));
       s.len = static_cast<uint16_t>(std::clamp(f->field_length, 0, 255));
-      s.dpoint = static_cast<int16_t>(f->amount_ind < 0 ? -1 : std::min(f->amount_ind, 256));
+      s.point = static_cast<int16_t>(f->amount_ind < 0 ? -1 : tl_point_position(s.len, f->amount_ind));
       pool_ += text;
       steps_.push_back(s);
       l.reach = std::max(l.reach, static_cast<size_t>(s.off) + s.len);
@@ -57,18 +72,38 @@ bool tl_field_plan::put(int rindex, const char* rec, size_t len, tl_out& o) {
   const char* pool = pool_.data();
   char* d = o.buf + o.len;
   for (const step *s = steps_.data() + l.first, *end = s + l.count; s != end; ++s) {
-    tl_copy(d, pool + s->text, s->text_len);
+    copy_text(d, pool + s->text, s->text_len);
     d += s->text_len;
     const char* v = rec + s->off;
-    if (s->dpoint < 0) {
-      tl_copy(d, v, s->len);
+    if (s->point < 0) {
+      copy_text(d, v, s->len);
       d += s->len;
       continue;
     }
-    // The sign is in the last character; the minus goes before the value.
-    if (kTlOverpunch.positive[static_cast<unsigned char>(v[s->len - 1])] == 0) *d++ = '-';
-    int positive = 1;
-    d += tl_format_whole_amount(v, s->len, s->dpoint, d, &positive);
+    // An amount: a minus sign for a negative overpunch in the last
+    // character, the other characters with the decimal point among them,
+    // then the last one's digit unless it carries no sign. Written without
+    // branches on the sign, which varies from record to record.
+    const size_t last = s->len - 1u;
+    const size_t point = static_cast<size_t>(s->point);
+    const unsigned char c = static_cast<unsigned char>(v[last]);
+    *d = '-';
+    d += kTlOverpunch.positive[c] == 0;
+    if (point < last) {
+      tl_copy(d, v, point);
+      d[point] = '.';
+      tl_copy(d + point + 1, v + point, last - point);
+      d += last + 1;
+    } else if (point == last) {
+      tl_copy(d, v, last);
+      d[last] = '.';
+      d += last + 1;
+    } else {
+      tl_copy(d, v, last);
+      d += last;
+    }
+    *d = kTlOverpunch.digit[c];
+    d += kTlOverpunch.positive[c] >= 0;
   }
   tl_copy(d, pool + l.tail, l.tail_len);
   d += l.tail_len;

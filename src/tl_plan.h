@@ -38,7 +38,9 @@ class tl_field_plan {
     uint32_t text_len;
     uint16_t off;       // the value's place in the record
     uint16_t len;
-    int16_t dpoint;     // -1 for text, else the implied decimals of an amount
+    int16_t point;      // -1 for text; for an amount, the place of the
+                        // decimal point among its digits (len - 1 or more
+                        // for none)
   };
   struct layout {
     uint32_t first;     // index in steps_ of its first step
