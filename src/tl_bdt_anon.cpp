@@ -20,7 +20,11 @@ int init_bdt_anon() {
 }
 
 int psParseBDTrecord_anon(const char* pucData, tl_out& psTarget) {
-  return tl_csv_record(anon_state, pucData, psTarget);
+  return tl_csv_record(anon_state, pucData, std::strlen(pucData), psTarget);
+}
+
+int tl_anon_record(const char* pucData, size_t len, tl_out& psTarget) {
+  return tl_csv_record(anon_state, pucData, len, psTarget);
 }
 
 int psParseBDTcommonFields_anon(const char* pucData, tl_out& psTarget) {

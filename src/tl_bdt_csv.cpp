@@ -139,8 +139,7 @@ void tl_csv_inline(const char* rec, size_t len, int rindex, tl_out& psTarget, bo
   psTarget.lit("\r\n");
 }
 
-int tl_csv_record(tl_csv_state& st, const char* pucData, tl_out& psTarget) {
-  size_t len = std::strlen(pucData);
+int tl_csv_record(tl_csv_state& st, const char* pucData, size_t len, tl_out& psTarget) {
   int rindex = iFindBDTrecord(pucData);
   if (rindex < 0) {
     tl_put_unknown(psTarget, pucData, len, tl_escape::none, tl_lit("\n"));
@@ -185,7 +184,11 @@ int init_bdt_csv() {
 }
 
 int psParseBDTrecord_csv(const char* pucData, tl_out& psTarget) {
-  return tl_csv_record(csv_state, pucData, psTarget);
+  return tl_csv_record(csv_state, pucData, std::strlen(pucData), psTarget);
+}
+
+int tl_csv_record(const char* pucData, size_t len, tl_out& psTarget) {
+  return tl_csv_record(csv_state, pucData, len, psTarget);
 }
 
 int psParseBDTcommonFields_csv(const char* pucData, tl_out& psTarget) {

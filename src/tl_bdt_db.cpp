@@ -107,7 +107,10 @@ int psParseBDTfields_db_inline(const char* pucData, int rindex, tl_out& psTarget
 }
 
 int psParseBDTrecord_db(const char* pucData, tl_out& psTarget) {
-  size_t len = std::strlen(pucData);
+  return tl_db_record(pucData, std::strlen(pucData), psTarget);
+}
+
+int tl_db_record(const char* pucData, size_t len, tl_out& psTarget) {
   int rindex = iFindBDTrecord(pucData);
   if (rindex < 0) {
     tl_put_unknown(psTarget, pucData, len, tl_escape::none, tl_lit("\n"));

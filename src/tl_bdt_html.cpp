@@ -171,7 +171,10 @@ int psParseBDTfields_html_inline(const char* pucData, int rindex, tl_out& psTarg
 }
 
 int psParseBDTrecord_html(const char* pucData, tl_out& psTarget) {
-  size_t len = std::strlen(pucData);
+  return tl_html_record(pucData, std::strlen(pucData), psTarget);
+}
+
+int tl_html_record(const char* pucData, size_t len, tl_out& psTarget) {
   psTarget.set(" ", 1);
   int rindex = iFindBDTrecord(pucData);
   if (rindex < 0) {

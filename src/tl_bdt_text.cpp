@@ -33,8 +33,9 @@ tl_field_plan field_plan(&bdt_fields_tag::display,
 
 int init_bdt_text() { return 0; }
 
-int psParseBDTcommonFields(const char* pucData, tl_out& psTarget) {
-  size_t len = std::strlen(pucData);
+namespace {
+
+void common_fields(const char* pucData, size_t len, tl_out& psTarget) {
   const tl_span* leads = common_lead.list(-1);
   for (size_t k = 0; !bdt_is_end(bdtf_common[k]); k++) {
     const bdt_fields_tag& f = bdtf_common[k];
@@ -42,15 +43,13 @@ int psParseBDTcommonFields(const char* pucData, tl_out& psTarget) {
     bdt_value v = bdt_cut(pucData, len, f);
     psTarget.put_all(leads[k], tl_span{v.p, v.n}, tl_lit("]\r\n"));
   }
-  return 0;
 }
 
-int psParseBDTfields(const char* pucData, int rindex, tl_out& psTarget) {
+void layout_fields(const char* pucData, size_t len, int rindex, tl_out& psTarget) {
   const bdt_fields_tag* list = bdtr_list[rindex].fields;
-  if (list == nullptr) return 0;
-  size_t len = std::strlen(pucData);
+  if (list == nullptr) return;
   // Text values are written as they stand, so every record may take the plan.
-  if (field_plan.put(rindex, pucData, len, psTarget)) return 0;
+  if (field_plan.put(rindex, pucData, len, psTarget)) return;
   char scratch[258];
   const tl_span* leads = field_lead.list(rindex);
   for (size_t k = 0; !bdt_is_end(list[k]); k++) {
@@ -60,13 +59,28 @@ int psParseBDTfields(const char* pucData, int rindex, tl_out& psTarget) {
     psTarget.put_all(leads[k], tl_minus(t.negative), tl_span{t.p, t.n},
                      tl_lit("\r\n"));
   }
+}
+
+}  // namespace
+
+int psParseBDTcommonFields(const char* pucData, tl_out& psTarget) {
+  common_fields(pucData, std::strlen(pucData), psTarget);
+  return 0;
+}
+
+int psParseBDTfields(const char* pucData, int rindex, tl_out& psTarget) {
+  layout_fields(pucData, std::strlen(pucData), rindex, psTarget);
   return 0;
 }
 
 int psParseBDTrecord(const char* pucData, int /*flag*/, tl_out& psTarget) {
+  return tl_text_record(pucData, std::strlen(pucData), psTarget);
+}
+
+int tl_text_record(const char* pucData, size_t len, tl_out& psTarget) {
   int rindex = iFindBDTrecord(pucData);
   if (rindex < 0) {
-    tl_put_unknown(psTarget, pucData, std::strlen(pucData), tl_escape::none, tl_lit("\r\n"));
+    tl_put_unknown(psTarget, pucData, len, tl_escape::none, tl_lit("\r\n"));
     return 0;
   }
   const bdt_record_tag& r = bdtr_list[rindex];
@@ -78,15 +92,15 @@ int psParseBDTrecord(const char* pucData, int /*flag*/, tl_out& psTarget) {
     tl_put_name(psTarget, r.record_name);
     if (print_raw == 1) {
       psTarget.lit(": record = [");
-      psTarget.put(pucData);
+      psTarget.put(pucData, len);
       psTarget.lit("]\r\n");
     } else {
       psTarget.lit(" \r\n");
     }
   }
   if (r.display_fields != 1 || r.fields == nullptr) return 0;
-  if (print_common == 1) psParseBDTcommonFields(pucData, psTarget);
-  psParseBDTfields(pucData, rindex, psTarget);
+  if (print_common == 1) common_fields(pucData, len, psTarget);
+  layout_fields(pucData, len, rindex, psTarget);
   psTarget.lit(" ------ \r\n\r\n");
   return 0;
 }

@@ -102,7 +102,10 @@ int psParseBDTfields_xml(const char* pucData, int rindex, tl_out& psTarget) {
 }
 
 int psParseBDTrecord_xml(const char* pucData, tl_out& psTarget) {
-  size_t len = std::strlen(pucData);
+  return tl_xml_record(pucData, std::strlen(pucData), psTarget);
+}
+
+int tl_xml_record(const char* pucData, size_t len, tl_out& psTarget) {
   int rindex = iFindBDTrecord(pucData);
   if (rindex < 0) {
     tl_put_unknown(psTarget, pucData, len, tl_escape::xml, tl_lit("\n"));

@@ -11,20 +11,19 @@
 
 namespace {
 
-// One output format: its reset routine and its per-record formatter.
+// One output format: its reset routine and its per-record formatter, which
+// takes the record with its length.
 struct tl_format {
   int (*reset)();
-  int (*record)(const char* pucData, tl_out& psTarget);
+  int (*record)(const char* pucData, size_t len, tl_out& psTarget);
 };
 
-int text_record(const char* pucData, tl_out& psTarget) { return psParseBDTrecord(pucData, 1, psTarget); }
-
-const tl_format kText = {init_bdt_text, text_record};
-const tl_format kCsv = {init_bdt_csv, psParseBDTrecord_csv};
-const tl_format kDb = {init_bdt_csv, psParseBDTrecord_db};
-const tl_format kHtml = {init_bdt_html, psParseBDTrecord_html};
-const tl_format kXml = {init_bdt_xml, psParseBDTrecord_xml};
-const tl_format kAnon = {init_bdt_anon, psParseBDTrecord_anon};
+const tl_format kText = {init_bdt_text, tl_text_record};
+const tl_format kCsv = {init_bdt_csv, tl_csv_record};
+const tl_format kDb = {init_bdt_csv, tl_db_record};
+const tl_format kHtml = {init_bdt_html, tl_html_record};
+const tl_format kXml = {init_bdt_xml, tl_xml_record};
+const tl_format kAnon = {init_bdt_anon, tl_anon_record};
 
 // Returns the format chosen by the settings; the database layout only for
 // the file driver.
@@ -165,7 +164,7 @@ int tl_core(const char* psFileName, FILE* out) {
     }
     sDone.start = sDone.len;
     sDone.cap = sDone.start + kRecordOutput;
-    int iRc = fmt.record(ucData, sDone);
+    int iRc = fmt.record(ucData, ulLength, sDone);
     sDone.cap = whole_cap;
     if (iRc != 0 || sDone.full) {
       sDone.clear();
@@ -235,7 +234,7 @@ int core_buf(const char* psFileText, long lBufferLength, Sink& sink) {
   while (!tl_shutdown && !sink.full()) {
     if (psReadBDTbuf(psFileText, ucData, &lBytes, lBufferLength) != 0) break;
     sDone.clear();
-    int iRc = fmt.record(ucData, sDone);
+    int iRc = fmt.record(ucData, std::strlen(ucData), sDone);
     if (iRc == 0 && !sDone.full) {
       sink.put(sDone.buf, sDone.len);
     } else {

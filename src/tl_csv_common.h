@@ -17,8 +17,8 @@ struct tl_csv_state {
 // Empties both texts of the state.
 void tl_csv_reset(tl_csv_state& st);
 
-// One record; pucData is NUL-terminated.
-int tl_csv_record(tl_csv_state& st, const char* pucData, tl_out& psTarget);
+// One record; pucData is NUL-terminated, len its length.
+int tl_csv_record(tl_csv_state& st, const char* pucData, size_t len, tl_out& psTarget);
 
 // The writers below take the record text with its length already measured.
 void tl_csv_common_fields(const char* rec, size_t len, tl_out& psTarget);

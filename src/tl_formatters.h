@@ -3,6 +3,7 @@
 // input before the document header.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 #include "tl_out.h"
@@ -54,3 +55,13 @@ int psParseBDTcommonFields_db(const char* pucData, tl_out& psTarget);
 int psParseBDTfields_db_inline(const char* pucData, int rindex, tl_out& psTarget);
 // Forgets the database layout's state (program start; used by tests).
 void reset_bdt_db();
+
+// The per-record entries of the formats for a record whose length
+// (strlen(pucData)) the caller already knows, as the drivers do; each
+// psParseBDTrecord* entry measures the record and calls its own.
+int tl_text_record(const char* pucData, size_t len, tl_out& psTarget);
+int tl_csv_record(const char* pucData, size_t len, tl_out& psTarget);
+int tl_anon_record(const char* pucData, size_t len, tl_out& psTarget);
+int tl_xml_record(const char* pucData, size_t len, tl_out& psTarget);
+int tl_html_record(const char* pucData, size_t len, tl_out& psTarget);
+int tl_db_record(const char* pucData, size_t len, tl_out& psTarget);
