@@ -128,7 +128,7 @@ void tl_write(FILE* out, const char* s, size_t n) {
 }
 
 int tl_core(const char* psFileName, FILE* out) {
-  char ucData[256] = "";
+  const char* ucData = "";
   unsigned long ulLength = 0;
 
   if (debug_flag == 1) fprintf(stderr, "NOTE: using %s as BDT input filename\n", psFileName);
@@ -155,7 +155,7 @@ int tl_core(const char* psFileName, FILE* out) {
   tl_out sDone(core_out, sizeof core_out);
   const size_t whole_cap = sDone.cap;
   while (!tl_shutdown && !tl_output_failed) {
-    if (psReadBDTfile(psFileName, ucData, &ulLength, &lBytes) != 0) break;
+    if (tl_read_record(psFileName, &ucData, &ulLength, &lBytes) != 0) break;
     if (!record_wanted(ucData)) continue;
     if (whole_cap - sDone.len <= kRecordOutput) {
       emit(out, sDone);

@@ -12,6 +12,10 @@
 // reset to 0 at the end.
 int psReadBDTfile(const char* psBDTfileName, char* pucData, unsigned long* pulLength, long* plByteLocation);
 
+// The same reading without the copy: *ppucData points at the record, NUL
+// terminated, inside the reader's own block, valid until the next call.
+int tl_read_record(const char* psBDTfileName, const char** ppucData, unsigned long* pulLength, long* plByteLocation);
+
 // Closes the file the reader holds open, if any (a run stopped early).
 void psReadBDTclose();
 

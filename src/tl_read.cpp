@@ -15,15 +15,26 @@ constexpr size_t kMaxPiece = 255;
 
 // The open input: one file at a time, read in large blocks so that a record
 // costs no system call.
+constexpr size_t kBlock = 1 << 16;
 int rd_fd = -1;
-char rd_buf[1 << 16];
+char rd_buf[kBlock + 1];  // one more byte for the NUL after a record at the end
 size_t rd_pos = 0;   // next unread byte in rd_buf
 size_t rd_end = 0;   // bytes held in rd_buf
 long rd_off = 0;     // file offset of rd_buf[rd_pos]
 bool rd_eof = false; // the last read returned 0
 bool rd_nul = false; // rd_buf holds a NUL byte somewhere
+// A record is delivered in place, ended by a NUL written over the byte after
+// it; that byte is kept here and put back before the block is used again.
+char* rd_held_at = nullptr;
+char rd_held = '\0';
+
+void rd_put_back() {
+  if (rd_held_at != nullptr) *rd_held_at = rd_held;
+  rd_held_at = nullptr;
+}
 
 void rd_close() {
+  rd_held_at = nullptr;
   if (rd_fd >= 0) close(rd_fd);
   rd_fd = -1;
   rd_pos = rd_end = 0;
@@ -41,7 +52,7 @@ ssize_t rd_fill() {
     rd_pos = 0;
   }
   for (;;) {
-    ssize_t r = read(rd_fd, rd_buf + rd_end, sizeof rd_buf - rd_end);
+    ssize_t r = read(rd_fd, rd_buf + rd_end, kBlock - rd_end);
     if (r > 0) {
       rd_end += static_cast<size_t>(r);
       // One look per block spares a look per record in the usual NUL-free file.
@@ -62,6 +73,14 @@ ssize_t rd_fill() {
 void psReadBDTclose() { rd_close(); }
 
 int psReadBDTfile(const char* psBDTfileName, char* pucData, unsigned long* pulLength, long* plByteLocation) {
+  const char* rec = nullptr;
+  if (tl_read_record(psBDTfileName, &rec, pulLength, plByteLocation) != 0) return -1;
+  std::memcpy(pucData, rec, *pulLength + 1);
+  return 0;
+}
+
+int tl_read_record(const char* psBDTfileName, const char** ppucData, unsigned long* pulLength, long* plByteLocation) {
+  rd_put_back();
   if (rd_fd < 0) {
     if (debug_flag > 0) fprintf(stderr, "DEBUG: fopen = %s\n", psBDTfileName);
     rd_fd = open(psBDTfileName, O_RDONLY | O_CLOEXEC);
@@ -129,13 +148,16 @@ int psReadBDTfile(const char* psBDTfileName, char* pucData, unsigned long* pulLe
     return -1;
   }
 
-  std::memcpy(pucData, rd_buf + rd_pos, n);
-  pucData[n] = '\0';
+  char* rec = rd_buf + rd_pos;
   // A NUL would end the record text early; it is given as a blank.
-  for (char* z = rd_nul ? static_cast<char*>(std::memchr(pucData, '\0', n)) : nullptr; z != nullptr;
-       z = static_cast<char*>(std::memchr(z, '\0', static_cast<size_t>(pucData + n - z)))) {
+  for (char* z = rd_nul ? static_cast<char*>(std::memchr(rec, '\0', n)) : nullptr; z != nullptr;
+       z = static_cast<char*>(std::memchr(z, '\0', static_cast<size_t>(rec + n - z)))) {
     *z = ' ';
   }
+  rd_held_at = rec + n;
+  rd_held = *rd_held_at;
+  *rd_held_at = '\0';
+  *ppucData = rec;
   *pulLength = n;
   rd_pos += n;
   rd_off += static_cast<long>(n);

@@ -84,6 +84,29 @@ TEST_F(ReaderTest, CallersByteLocationDecidesTheNextRecord) {
   EXPECT_NE(0, psReadBDTfile("many", rec, &len, &loc));
 }
 
+// Records delivered in place stay whole and terminated across block ends,
+// up to a last one that fills the reader's block to its final byte.
+TEST_F(ReaderTest, RecordsInPlaceAcrossBlocks) {
+  std::string body;
+  std::vector<std::string> want;
+  for (int i = 0; body.size() + 227 <= 65536; i++) {
+    want.push_back(std::string(225, static_cast<char>('A' + i % 26)) + "\r\n");
+    body += want.back();
+  }
+  want.push_back(std::string(65536 - body.size(), 'z'));
+  body += want.back();
+  tl_test_write("block", body);
+  const char* rec = nullptr;
+  unsigned long len = 0;
+  long loc = 0;
+  std::vector<std::string> got;
+  while (tl_read_record("block", &rec, &len, &loc) == 0) {
+    ASSERT_EQ(std::strlen(rec), len);
+    got.emplace_back(rec, len);
+  }
+  EXPECT_EQ(want, got);
+}
+
 // In-memory framing: a record every 227 bytes, delivered without its line
 // end when any of its text is there; a NUL ends its text.
 std::vector<std::string> frame(const std::string& buf, long length) {

@@ -120,11 +120,11 @@ int tl_summary(const char* psFileName, FILE* outfile) {
   }
   if (debug_flag == 1) fputs("DEBUG: Starting ParseBDTfile loop\n", stderr);
 
-  char ucData[256];
+  const char* ucData = nullptr;
   unsigned long ulLength = 0;
   long lBytes = 0;  // a long, so files beyond 4 GiB keep their place
   while (!tl_shutdown && !tl_output_failed) {
-    if (psReadBDTfile(psFileName, ucData, &ulLength, &lBytes) != 0) break;
+    if (tl_read_record(psFileName, &ucData, &ulLength, &lBytes) != 0) break;
     int rindex = iFindBDTrecord(ucData);
     if (rindex >= 0 && rindex < kMaxLayouts) layout_count[rindex]++;
     if (std::strncmp(ucData, "10010100", 8) == 0) iPrintVersion(outfile, ucData, 0);
