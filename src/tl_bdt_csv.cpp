@@ -20,18 +20,15 @@ void add_line_lead(const bdt_fields_tag& f, std::string& out) {
   if (f.field_name != nullptr) out += f.field_name;
   out += ',';
 }
-tl_name_texts line_lead(add_line_lead);
-tl_name_texts plain_line_lead([](const bdt_fields_tag& f, std::string& out) {
+void add_plain_line_lead(const bdt_fields_tag& f, std::string& out) {
   add_line_lead(f, out);
   if (f.special_format == 1) out += "=\"";
-});
+}
+tl_name_texts line_lead(add_line_lead);
+tl_name_texts plain_line_lead(add_plain_line_lead);
 // The same lines, and the value lines of inline layouts with and without
 // the special form, as plans for whole records that need no quoting.
-tl_field_plan line_plan(&bdt_fields_tag::display_csv,
-                        [](const bdt_fields_tag& f, std::string& out) {
-                          add_line_lead(f, out);
-                          if (f.special_format == 1) out += "=\"";
-                        },
+tl_field_plan line_plan(&bdt_fields_tag::display_csv, add_plain_line_lead,
                         [](const bdt_fields_tag& f, std::string& out) {
                           out += f.special_format == 1 ? "\"\r\n" : "\r\n";
                         });

@@ -30,10 +30,11 @@ inline bool key_is_table_key() {
 
 // "name:&nbsp;<b>" that starts a field line, and "<td>name</td>" for a
 // header row, made once from the display names.
-tl_name_texts line_lead([](const bdt_fields_tag& f, std::string& out) {
+void add_line_lead(const bdt_fields_tag& f, std::string& out) {
   if (f.field_name != nullptr) out += f.field_name;
   out += ":&nbsp;<b>";
-});
+}
+tl_name_texts line_lead(add_line_lead);
 tl_name_texts header_cell([](const bdt_fields_tag& f, std::string& out) {
   out += "<td>";
   if (f.field_name != nullptr) out += f.field_name;
@@ -41,11 +42,7 @@ tl_name_texts header_cell([](const bdt_fields_tag& f, std::string& out) {
 });
 
 // Field lines and table rows as plans for whole records that need no escaping.
-tl_field_plan line_plan(&bdt_fields_tag::display_csv,
-                        [](const bdt_fields_tag& f, std::string& out) {
-                          if (f.field_name != nullptr) out += f.field_name;
-                          out += ":&nbsp;<b>";
-                        },
+tl_field_plan line_plan(&bdt_fields_tag::display_csv, add_line_lead,
                         [](const bdt_fields_tag&, std::string& out) { out += "</b><BR>\n"; });
 tl_field_plan row_plan(&bdt_fields_tag::display_csv, [](const bdt_fields_tag&, std::string& out) { out += "<td>"; },
                        [](const bdt_fields_tag&, std::string& out) { out += "</td>"; });

@@ -11,29 +11,20 @@
 namespace {
 
 // "\tname\t" before a field's value; "\tname:[" before a common value.
-tl_name_texts field_lead([](const bdt_fields_tag& f, std::string& out) {
+void add_field_lead(const bdt_fields_tag& f, std::string& out) {
   out += '\t';
   if (f.field_name != nullptr) out += f.field_name;
   out += '\t';
-});
+}
+tl_name_texts field_lead(add_field_lead);
 tl_name_texts common_lead([](const bdt_fields_tag& f, std::string& out) {
   out += '\t';
   if (f.field_name != nullptr) out += f.field_name;
   out += ":[";
 });
-tl_field_plan field_plan(&bdt_fields_tag::display,
-                         [](const bdt_fields_tag& f, std::string& out) {
-                           out += '\t';
-                           if (f.field_name != nullptr) out += f.field_name;
-                           out += '\t';
-                         },
+// The field lines as a plan.
+tl_field_plan field_plan(&bdt_fields_tag::display, add_field_lead,
                          [](const bdt_fields_tag&, std::string& out) { out += "\r\n"; });
-
-}  // namespace
-
-int init_bdt_text() { return 0; }
-
-namespace {
 
 void common_fields(const char* pucData, size_t len, tl_out& psTarget) {
   const tl_span* leads = common_lead.list(-1);
@@ -62,6 +53,8 @@ void layout_fields(const char* pucData, size_t len, int rindex, tl_out& psTarget
 }
 
 }  // namespace
+
+int init_bdt_text() { return 0; }
 
 int psParseBDTcommonFields(const char* pucData, tl_out& psTarget) {
   common_fields(pucData, std::strlen(pucData), psTarget);

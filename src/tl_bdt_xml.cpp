@@ -28,19 +28,19 @@ std::string element_name(const char* display) {
 // Element tags, made once from the display names: "\t<name>" and
 // "</name>\r\n" for a field, "<name recordID=\"" and "</name>\r\n\r\n" for
 // a record type.
-tl_name_texts open_tags([](const bdt_fields_tag& f, std::string& out) { out += "\t<" + element_name(f.field_name) + ">"; },
+void add_open_tag(const bdt_fields_tag& f, std::string& out) { out += "\t<" + element_name(f.field_name) + ">"; }
+void add_close_tag(const bdt_fields_tag& f, std::string& out) { out += "</" + element_name(f.field_name) + ">\r\n"; }
+tl_name_texts open_tags(add_open_tag,
                         [](const bdt_record_tag& r, std::string& out) {
                           out += "<" + element_name(r.record_name) + " recordID=\"";
                         });
-tl_name_texts close_tags([](const bdt_fields_tag& f, std::string& out) { out += "</" + element_name(f.field_name) + ">\r\n"; },
+tl_name_texts close_tags(add_close_tag,
                          [](const bdt_record_tag& r, std::string& out) {
                            out += "</" + element_name(r.record_name) + ">\r\n\r\n";
                          });
 
 // The same tags as a plan for whole records that need no escaping.
-tl_field_plan field_plan(&bdt_fields_tag::display,
-                         [](const bdt_fields_tag& f, std::string& out) { out += "\t<" + element_name(f.field_name) + ">"; },
-                         [](const bdt_fields_tag& f, std::string& out) { out += "</" + element_name(f.field_name) + ">\r\n"; });
+tl_field_plan field_plan(&bdt_fields_tag::display, add_open_tag, add_close_tag);
 
 // One field element: open tag, the value, close tag.
 // `plain` says the value is known to need no escaping.
