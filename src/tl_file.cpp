@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -90,13 +89,8 @@ int iSearchDir(const char* psPathName, const char* psFileName) {
 // The destination is the caller's and must hold the prefix, 15 stamp
 // characters, the dot, the suffix and a NUL; it cannot be checked here.
 int iTimestampFilename(const char* psPrefix, const char* psSuffix, char* psNewFilename) {
-  char stamp[32] = "";
-  std::time_t now = std::time(nullptr);
-  struct tm local;
-  if (localtime_r(&now, &local) == nullptr ||
-      std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", &local) == 0) {
-    stamp[0] = '\0';
-  }
+  char stamp[32];
+  tl_time_stamp("%Y%m%d_%H%M%S", stamp);
   std::sprintf(psNewFilename, "%s%s.%s", psPrefix != nullptr ? psPrefix : "", stamp,
                psSuffix != nullptr ? psSuffix : "");
   return 0;

@@ -30,18 +30,21 @@
 
 #include "tl_globals.h"
 
+void tl_time_stamp(const char* fmt, char (&stamp)[32]) {
+  std::time_t now = std::time(nullptr);
+  struct tm local;
+  if (localtime_r(&now, &local) == nullptr || std::strftime(stamp, sizeof stamp, fmt, &local) == 0) {
+    stamp[0] = '\0';
+  }
+}
+
 namespace {
 
 // Writes one entry with the message text to an open stream.
 void tl_logme(FILE* pfile, const char* pmsg) {
   if (pfile == nullptr) return;
-  char stamp[32] = "";
-  std::time_t now = std::time(nullptr);
-  struct tm local;
-  if (localtime_r(&now, &local) == nullptr ||
-      std::strftime(stamp, sizeof stamp, "%Y%m%d %H%M%S", &local) == 0) {
-    stamp[0] = '\0';
-  }
+  char stamp[32];
+  tl_time_stamp("%Y%m%d %H%M%S", stamp);
   std::fprintf(pfile, "%s:%s(%d):%s", stamp, program, mypid, pmsg);
   std::fflush(pfile);
 }

@@ -9,6 +9,10 @@ void tl_log(int plevel, const char* pmsg, ...) __attribute__((format(printf, 2, 
 // Logs the message at level -1 with " (system error text #errno)" appended.
 void tl_logerrno(const char* pmsg, ...) __attribute__((format(printf, 1, 2)));
 
+// Writes the local time now in strftime format fmt into stamp; leaves it
+// empty when the time cannot be had or does not fit.
+void tl_time_stamp(const char* fmt, char (&stamp)[32]);
+
 // Resets the settings and identity globals and installs the signal handler.
 void init_globals(char* argv[]);
 
