@@ -83,7 +83,9 @@ bool tl_field_plan::put(int rindex, const char* rec, size_t len, tl_out& o) {
     // An amount: a minus sign for a negative overpunch in the last
     // character, the other characters with the decimal point among them,
     // then the last one's digit unless it carries no sign. Written without
-    // branches on the sign, which varies from record to record.
+    // branches on the sign, which varies from record to record. This is the
+    // text tl_format_whole_amount gives (the plan test holds them equal);
+    // with the point placed when the plan is made it is about a tenth faster.
     const size_t last = s->len - 1u;
     const size_t point = static_cast<size_t>(s->point);
     const unsigned char c = static_cast<unsigned char>(v[last]);
