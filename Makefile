@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all demo check deps build clean sanitize fuzz
+.PHONY: all demo check deps deps-build build clean sanitize fuzz
 
 all: build
 
@@ -14,7 +14,8 @@ build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
 
 # Builds tapelens and converts the bundled sample file to text.
-demo: $(BUILD)/CMakeCache.txt
+demo: deps-build
+	$(MAKE) $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS) --target tapelens
 	./$(BUILD)/tapelens samples/sample.bdt
 
@@ -24,6 +25,9 @@ check: deps build
 
 deps:
 	bash tools/install-deps.sh
+
+deps-build:
+	bash tools/install-deps.sh --build
 
 # The whole test suite again, built with AddressSanitizer and
 # UndefinedBehaviorSanitizer: any report (memory error, leak, undefined

@@ -22,7 +22,8 @@ harnesses=("$@")
 build=${TAPELENS_FUZZ_BUILD:-$root/build-fuzz}
 
 # clang and its runtime libraries (libFuzzer and the sanitizers).
-bash "$root/tools/install-deps.sh" clang-14 libclang-rt-14-dev cmake make
+bash "$root/tools/install-deps.sh" --build
+bash "$root/tools/install-deps.sh" clang-14 libclang-rt-14-dev
 cxx=$(command -v clang++-14 || command -v clang++)
 
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

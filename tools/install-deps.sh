@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
 # Installs the packages the build and the tests need, where they are missing;
-# or, given package names, those packages.
+# with --build only those of the build; given package names, those packages.
 set -euo pipefail
+# The build: compiler, CMake and the libraries the program links.
+build=(g++ cmake make pkg-config libarchive-dev libxxhash-dev libsqlite3-dev libpq-dev)
+# The tests: GoogleTest, Google Benchmark, real parsers, compressors and
+# archivers, the SQLite shell and a PostgreSQL server, Chromium.
+tests=(libgtest-dev libbenchmark-dev libxml2-utils jq time chromium sqlite3 postgresql
+  gzip bzip2 xz-utils zstd zip unzip tar xxhash bsdextrautils groff man-db)
 packages=("$@")
-[ ${#packages[@]} -gt 0 ] || packages=(g++ cmake make libgtest-dev libbenchmark-dev libxml2-utils time chromium)
+if [ ${#packages[@]} -eq 1 ] && [ "${packages[0]}" = --build ]; then
+  packages=("${build[@]}")
+elif [ ${#packages[@]} -eq 0 ]; then
+  packages=("${build[@]}" "${tests[@]}")
+fi
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for p in "${packages[@]}"; do

@@ -42,13 +42,6 @@ const tl_format& pick_format(bool file_driver) {
   }
 }
 
-// The record-class filter of the file driver.
-bool record_wanted(const char* pucData) {
-  char c = pucData[0];
-  return (display_bill == 1 && c == '1') || (display_detail == 1 && c == '3') ||
-         (display_csr == 1 && c == '4');
-}
-
 void emit(FILE* out, const tl_out& o) { tl_write(out, o.buf, o.len); }
 
 #define TL_VERSION_LINE "Tapelens version " TL_VERSION "\r\n"
@@ -122,6 +115,13 @@ char frame_buf[4096];
 
 }  // namespace
 
+bool tl_record_wanted(const char* pucData, size_t len) {
+  (void)len;
+  char c = pucData[0];
+  return (display_bill == 1 && c == '1') || (display_detail == 1 && c == '3') ||
+         (display_csr == 1 && c == '4');
+}
+
 void tl_write(FILE* out, const char* s, size_t n) {
   if (n == 0 || tl_output_failed) return;
   if (fwrite(s, 1, n, out) != n) tl_output_failed = errno ? errno : EIO;
@@ -156,7 +156,7 @@ int tl_core(const char* psFileName, FILE* out) {
   const size_t whole_cap = sDone.cap;
   while (!tl_shutdown && !tl_output_failed) {
     if (tl_read_record(psFileName, &ucData, &ulLength, &lBytes) != 0) break;
-    if (!record_wanted(ucData)) continue;
+    if (!tl_record_wanted(ucData, ulLength)) continue;
     if (whole_cap - sDone.len <= kRecordOutput) {
       emit(out, sDone);
       sDone.start = 0;

@@ -1,0 +1,33 @@
+// The inputs of a run: each file argument gives one or more documents (a
+// plain file, standard input, or each member of an archive), and each
+// document gives its records in order.
+#pragma once
+
+#include <functional>
+
+// One document of an input argument, read record by record.
+class tl_document {
+ public:
+  virtual ~tl_document() = default;
+  // Returns the name the outputs show: the argument itself, "-" for standard
+  // input, "ARCHIVE:MEMBER" for a member of an archive.
+  virtual const char* name() const = 0;
+  // Returns the size in bytes of what is read where it is known beforehand
+  // (for progress), else -1.
+  virtual long long size() const = 0;
+  // Returns the bytes consumed so far from what size() counts.
+  virtual long long consumed() const = 0;
+  // Delivers the next record in place: NUL-terminated, its line end kept, at
+  // most 255 bytes, valid until the next call. Returns 0 for a record, -1 at
+  // the end and on a failure (then reported on standard error, counted in
+  // tl_input_failures, and failed() is true).
+  virtual int next_record(const char** rec, unsigned long* len) = 0;
+  // Returns true when reading stopped on an error rather than at the end.
+  virtual bool failed() const = 0;
+};
+
+// Opens the file argument ("-" for standard input) and calls visit once for
+// each of its documents, in order. Returns false when the argument failed
+// (missing, unreadable, damaged): reported on standard error and counted in
+// tl_input_failures. Documents visited before a failure stay visited.
+bool tl_each_document(const char* arg, const std::function<void(tl_document&)>& visit);
