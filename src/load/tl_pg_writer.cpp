@@ -162,7 +162,9 @@ class pg_writer : public tl_writer {
       drop_batches();
       rollback();
       fprintf(stderr, "ERROR: PostgreSQL: loading %s stopped; nothing of it was kept\n", doc_);
-      return false;
+      // Rolled back: the run goes on with the next input, as every mode does
+      // after a failed read (a signal stops it in the driver).
+      return true;
     }
     if (!send_all()) return fail_doc();
     char hex[33];
@@ -310,6 +312,7 @@ class pg_writer : public tl_writer {
               t.name.c_str(), t.record_key.c_str(), doc_);
       return false;
     }
+    // The table, its columns and its layout in one round trip.
     std::string sql = "CREATE TABLE " + quoted(t.name) + "(";
     for (size_t i = 0; i < t.columns.size(); i++) {
       const tl_column& c = t.columns[i];
@@ -317,42 +320,43 @@ class pg_writer : public tl_writer {
       sql += quoted(c.name) + " " + column_type(c);
       if (i < kTlKeyColumns) sql += " NOT NULL";
     }
-    sql += ")";
-    if (!command(ddl_, sql.c_str())) return ddl_failed();
+    sql += "); INSERT INTO tapelens_columns VALUES ";
     for (size_t i = 0; i < t.columns.size(); i++) {
       const tl_column& c = t.columns[i];
-      std::string ordinal = std::to_string(i + 1), start = std::to_string(c.start), length = std::to_string(c.length),
-                  decimals = std::to_string(c.decimals);
-      const bool field = c.field != nullptr;
-      const char* p[] = {t.name.c_str(), c.name.c_str(), ordinal.c_str(), field ? c.display.c_str() : nullptr,
-                         field ? start.c_str() : nullptr, field ? length.c_str() : nullptr,
-                         c.decimals >= 0 ? decimals.c_str() : nullptr};
-      r = PQexecParams(ddl_,
-                       "INSERT INTO tapelens_columns VALUES($1, $2, $3, $4, $5, $6, $7)"
-                       " ON CONFLICT (table_name, column_name) DO UPDATE SET ordinal = EXCLUDED.ordinal,"
-                       " display_name = EXCLUDED.display_name, start = EXCLUDED.start, length = EXCLUDED.length,"
-                       " decimals = EXCLUDED.decimals",
-                       7, nullptr, p, nullptr, nullptr, 0);
-      const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-      PQclear(r);
-      if (!ok) {
-        report("cannot record the columns", ddl_);
-        return ddl_failed();
+      sql += i > 0 ? ", (" : "(";
+      sql += literal(t.name) + ", " + literal(c.name) + ", " + std::to_string(i + 1) + ", ";
+      if (c.field != nullptr) {
+        sql += literal(c.display) + ", " + std::to_string(c.start) + ", " + std::to_string(c.length) + ", ";
+      } else {
+        sql += "NULL, NULL, NULL, ";
       }
+      sql += c.decimals >= 0 ? std::to_string(c.decimals) : std::string("NULL");
+      sql += ")";
     }
-    const char* lp[] = {t.name.c_str(), t.record_key.c_str(), t.record_class.c_str(), t.layout_name.c_str()};
-    r = PQexecParams(ddl_,
-                     "INSERT INTO tapelens_layouts VALUES($1, $2, $3, $4) ON CONFLICT (table_name) DO UPDATE SET"
-                     " record_key = EXCLUDED.record_key, class = EXCLUDED.class, name = EXCLUDED.name",
-                     4, nullptr, lp, nullptr, nullptr, 0);
+    sql +=
+        " ON CONFLICT (table_name, column_name) DO UPDATE SET ordinal = EXCLUDED.ordinal,"
+        " display_name = EXCLUDED.display_name, start = EXCLUDED.start, length = EXCLUDED.length,"
+        " decimals = EXCLUDED.decimals; INSERT INTO tapelens_layouts VALUES (" +
+        literal(t.name) + ", " + literal(t.record_key) + ", " + literal(t.record_class) + ", " +
+        literal(t.layout_name) +
+        ") ON CONFLICT (table_name) DO UPDATE SET record_key = EXCLUDED.record_key, class = EXCLUDED.class,"
+        " name = EXCLUDED.name; COMMIT";
+    r = PQexec(ddl_, sql.c_str());
     const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
     PQclear(r);
     if (!ok) {
-      report("cannot record the layout", ddl_);
+      report("cannot make the table", ddl_);
       return ddl_failed();
     }
-    if (!command(ddl_, "COMMIT")) return false;
     return true;
+  }
+
+  std::string literal(const std::string& v) {
+    char* e = PQescapeLiteral(ddl_, v.data(), v.size());
+    if (e == nullptr) return "NULL";
+    std::string out = e;
+    PQfreemem(e);
+    return out;
   }
 
   bool ddl_failed() {

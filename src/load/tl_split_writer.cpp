@@ -92,7 +92,9 @@ class split_writer : public tl_writer {
     if (!complete) {
       cut_back();
       fprintf(stderr, "ERROR: %s: writing %s stopped; nothing of it was kept\n", dir_.c_str(), doc_);
-      return false;
+      // Rolled back: the run goes on with the next input, as every mode does
+      // after a failed read (a signal stops it in the driver).
+      return true;
     }
     csv_file* c = open_meta(kFiles, "file_id,name,size,digest,records,rejects,loaded_at,version");
     if (c == nullptr) return false;

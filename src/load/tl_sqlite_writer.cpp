@@ -103,7 +103,9 @@ class sqlite_writer : public tl_writer {
     if (!complete) {
       rollback();
       fprintf(stderr, "ERROR: %s: loading %s stopped; nothing of it was kept\n", path_.c_str(), doc_);
-      return false;
+      // Rolled back: the run goes on with the next input, as every mode does
+      // after a failed read (a signal stops it in the driver).
+      return true;
     }
     char hex[33];
     tl_digest_hex(digest, hex);

@@ -4,6 +4,8 @@
   check_load.py sqlite DB  D1 [D2 ...]   tables of an SQLite database
   check_load.py csv DIR    D1 [D2 ...]   <table>.csv files (--split, or a PostgreSQL dump)
   check_load.py --sums FILE csv DIR D1 ...  also FILE's "table|ordinal|SUM" lines (PostgreSQL)
+  check_load.py raw DIR FILE ID   text values of file_id ID in DIR's CSV files against the
+                                  bytes of FILE read as Latin-1 (some must be 0x80 or more)
 
 D1, D2 ... are the -D -C outputs of the files with file_id 1, 2, ...
 Every row of every layout table must equal the -D data line of the same
@@ -36,8 +38,38 @@ def d_rows(path):
     return rows
 
 
+def raw_texts(where, path, file_id):
+    recs = [r[:-1] if r.endswith(b"\r") else r for r in open(path, "rb").read().split(b"\n")]
+    with open(where + "/tapelens_columns.csv", newline="", encoding="utf-8") as f:
+        cols = [r for r in list(csv.reader(f))[1:] if r[6] == "" and r[4] != ""]
+    high = 0
+    for t in sorted(set(r[0] for r in cols)):
+        try:
+            with open("%s/%s.csv" % (where, t), newline="", encoding="utf-8") as f:
+                rows = list(csv.reader(f))[1:]
+        except FileNotFoundError:
+            continue
+        for row in rows:
+            if row[0] != file_id:
+                continue
+            rec = recs[int(row[1]) - 1]
+            for _, _, o, _, start, length, _ in (c for c in cols if c[0] == t):
+                raw = rec[int(start) - 1:int(start) - 1 + int(length)]
+                v = row[int(o) - 1]
+                if v == "" and not raw:
+                    continue
+                if v != raw.decode("latin-1"):
+                    print("MISMATCH %s line %s column %s: %r, the file has %r" % (t, row[1], o, v, raw))
+                    sys.exit(1)
+                high += any(b >= 0x80 for b in raw)
+    print("text values with bytes from 0x80 compared:", high)
+    sys.exit(0 if high > 0 else 1)
+
+
 def main():
     args = sys.argv[1:]
+    if args[0] == "raw":
+        raw_texts(args[1], args[2], args[3])
     sql_sums = {}
     if args[0] == "--sums":
         with open(args[1], encoding="utf-8") as f:
@@ -76,7 +108,7 @@ def main():
     for file_id, path in enumerate(dfiles, 1):
         for key, rs in d_rows(path).items():
             expected.setdefault(key, []).extend((file_id, r) for r in rs)
-    bad = 0
+    bad = nrows = nsums = 0
     seen_keys = set()
     for t, key in sorted(layouts):
         seen_keys.add(key)
@@ -113,11 +145,13 @@ def main():
             if (kind == "sqlite" or sql_sums) and sql_sums.get((t, o)) != total:
                 print("MISMATCH %s column %d: SQL SUM %s, -D sums to %s" % (t, o, sql_sums.get((t, o)), total))
                 bad += 1
-        print("%s rows %d sums %s" % (t, len(got), " ".join("%d:%s" % (o, s) for o, s in sorted(sums.items()))))
+        nrows += len(got)
+        nsums += len(sums)
     for key in expected:
         if key not in seen_keys:
             print("MISSING layout %s (%d rows in -D)" % (key, len(expected[key])))
             bad += 1
+    print("%d tables, %d rows, %d amount sums compared with -D; %d mismatches" % (len(layouts), nrows, nsums, bad))
     sys.exit(1 if bad else 0)
 
 
