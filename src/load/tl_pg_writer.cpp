@@ -111,8 +111,11 @@ class pg_writer : public tl_writer {
     records_++;
     if (row.table != nullptr) {
       const size_t at = static_cast<size_t>(row.table->rindex);
-      if (!ready_[at] && !make_table(*row.table)) return false;
-      ready_[at] = true;
+      if (ready_[at] == kUnknown) {
+        // Made with the next batch, together with the others met by then.
+        ready_[at] = kPending;
+        pending_.push_back(row.table->rindex);
+      }
       std::string& b = buffers_[at];
       const size_t before = b.size();
       put_keys(b, row);
@@ -250,6 +253,7 @@ class pg_writer : public tl_writer {
   bool send(size_t at) {
     std::string& b = buffers_[at];
     if (b.empty()) return true;
+    if (!make_pending()) return false;
     const std::string table = at + 1 == buffers_.size() ? std::string("tapelens_rejects")
                                                        : quoted(model_.table(static_cast<int>(at))->name);
     const std::string sql = "COPY " + table + " FROM STDIN";
@@ -282,38 +286,74 @@ class pg_writer : public tl_writer {
     return true;
   }
 
-  // Makes the table when missing, or checks that the one there has the
-  // columns this build writes; on the table connection, committed at once.
-  bool make_table(const tl_table& t) {
+  // Makes the tables met since the last batch that are missing, and checks
+  // that those there have the columns this build writes: on the table
+  // connection, in one transaction under the advisory lock, committed at
+  // once. Returns false (message printed) when one has other columns.
+  bool make_pending() {
+    if (pending_.empty()) return true;
     if (!command(ddl_, "BEGIN") || !command(ddl_, kDdlLock)) return ddl_failed();
-    const char* params[] = {t.name.c_str()};
+    std::string names = "{";
+    for (size_t i = 0; i < pending_.size(); i++) {
+      if (i > 0) names += ",";
+      names += model_.table(pending_[i])->name;
+    }
+    names += "}";
+    const char* params[] = {names.c_str()};
     PGresult* r = PQexecParams(ddl_,
-                               "SELECT column_name, CASE WHEN data_type = 'numeric' THEN 'numeric(' ||"
-                               " numeric_precision || ',' || numeric_scale || ')' ELSE data_type END"
-                               " FROM information_schema.columns WHERE table_schema = current_schema()"
-                               " AND table_name = $1 ORDER BY ordinal_position",
+                               "SELECT c.relname, a.attname, format_type(a.atttypid, a.atttypmod)"
+                               " FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid"
+                               " WHERE c.relnamespace = (SELECT oid FROM pg_namespace WHERE nspname = current_schema())"
+                               " AND c.relname = ANY($1)"
+                               " AND a.attnum > 0 AND NOT a.attisdropped ORDER BY c.relname, a.attnum",
                                1, nullptr, params, nullptr, nullptr, 0);
     if (PQresultStatus(r) != PGRES_TUPLES_OK) {
       PQclear(r);
       report("cannot read the table list", ddl_);
       return ddl_failed();
     }
-    const int n = PQntuples(r);
-    bool same = static_cast<size_t>(n) == t.columns.size();
-    for (int i = 0; same && i < n; i++) {
-      same = t.columns[static_cast<size_t>(i)].name == PQgetvalue(r, i, 0) &&
-             column_type(t.columns[static_cast<size_t>(i)]) == PQgetvalue(r, i, 1);
+    std::string sql;
+    bool ok = true;
+    for (int rindex : pending_) {
+      const tl_table& t = *model_.table(rindex);
+      // The rows of this table, in column order.
+      size_t k = 0;
+      bool same = true;
+      for (int i = 0; i < PQntuples(r); i++) {
+        if (t.name != PQgetvalue(r, i, 0)) continue;
+        same = same && k < t.columns.size() && t.columns[k].name == PQgetvalue(r, i, 1) &&
+               column_type(t.columns[k]) == PQgetvalue(r, i, 2);
+        k++;
+      }
+      if (k == 0) {
+        add_create(t, sql);
+      } else if (!same || k != t.columns.size()) {
+        fprintf(stderr,
+                "ERROR: PostgreSQL: table %s has other columns than this tapelens makes for layout %s; nothing of %s "
+                "loaded\n",
+                t.name.c_str(), t.record_key.c_str(), doc_);
+        ok = false;
+        break;
+      }
     }
     PQclear(r);
-    if (n > 0) {
-      command(ddl_, "ROLLBACK");
-      if (same) return true;
-      fprintf(stderr, "ERROR: PostgreSQL: table %s has other columns than this tapelens makes for layout %s; nothing of %s loaded\n",
-              t.name.c_str(), t.record_key.c_str(), doc_);
-      return false;
+    if (!ok) return ddl_failed();
+    sql += "COMMIT";
+    r = PQexec(ddl_, sql.c_str());
+    ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+    PQclear(r);
+    if (!ok) {
+      report("cannot make the tables", ddl_);
+      return ddl_failed();
     }
-    // The table, its columns and its layout in one round trip.
-    std::string sql = "CREATE TABLE " + quoted(t.name) + "(";
+    for (int rindex : pending_) ready_[static_cast<size_t>(rindex)] = kReady;
+    pending_.clear();
+    return true;
+  }
+
+  // Appends the statements that make table t, its columns and its layout.
+  void add_create(const tl_table& t, std::string& sql) {
+    sql += "CREATE TABLE " + quoted(t.name) + "(";
     for (size_t i = 0; i < t.columns.size(); i++) {
       const tl_column& c = t.columns[i];
       if (i > 0) sql += ", ";
@@ -340,15 +380,7 @@ class pg_writer : public tl_writer {
         literal(t.name) + ", " + literal(t.record_key) + ", " + literal(t.record_class) + ", " +
         literal(t.layout_name) +
         ") ON CONFLICT (table_name) DO UPDATE SET record_key = EXCLUDED.record_key, class = EXCLUDED.class,"
-        " name = EXCLUDED.name; COMMIT";
-    r = PQexec(ddl_, sql.c_str());
-    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-    PQclear(r);
-    if (!ok) {
-      report("cannot make the table", ddl_);
-      return ddl_failed();
-    }
-    return true;
+        " name = EXCLUDED.name; ";
   }
 
   std::string literal(const std::string& v) {
@@ -370,7 +402,9 @@ class pg_writer : public tl_writer {
   tl_table_model model_;
   tl_row_maker maker_;
   std::vector<std::string> buffers_;  // one per layout, then the rejects
-  std::vector<bool> ready_;
+  enum : unsigned char { kUnknown, kPending, kReady };
+  std::vector<unsigned char> ready_;  // per layout: table not met, to be made, there
+  std::vector<int> pending_;          // layouts whose tables the next batch makes
   size_t total_ = 0;
   std::string file_id_;
   const char* doc_ = "";
