@@ -313,6 +313,11 @@ std::string tl_sqlite_decimal_expr(const std::string& col, int decimals) {
 }
 
 std::unique_ptr<tl_writer> tl_open_sqlite_writer(const char* path) {
+  // SQLite would take an empty name for a temporary database, gone at the end.
+  if (path[0] == '\0') {
+    fprintf(stderr, "ERROR: --sqlite needs the name of a database file\n");
+    return nullptr;
+  }
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
     fprintf(stderr, "ERROR: %s: cannot open the SQLite database: %s\n", path,

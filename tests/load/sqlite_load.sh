@@ -148,6 +148,8 @@ check "read-only database: unchanged" cmp -s ro.db ro.orig
 "$TAPELENS" --sqlite=nodir/x.db small.bdt 2>err
 same "missing folder: status" 1 $?
 check "missing folder: message" grep -q "^ERROR: nodir/x.db: cannot open the SQLite database" err
+"$TAPELENS" --sqlite= small.bdt 2>err
+same "no file name: status and message" "1|ERROR: --sqlite needs the name of a database file" "$?|$(cat err)"
 for combo in "--sqlite=u.db -c" "-x --sqlite=u.db" "--sqlite=u.db --split=d" "--sqlite=u.db -s" "--sqlite=u.db -D"; do
   # shellcheck disable=SC2086
   "$TAPELENS" $combo small.bdt >out 2>err
