@@ -11,10 +11,37 @@
 #include <string>
 #include <vector>
 
+#include "tl_dynlib.h"
 #include "tl_globals.h"
 #include "tl_table_model.h"
 
 namespace {
+
+// The libpq functions this writer calls, from the library opened at run
+// time (tl_dynlib.h).
+#define TL_PQ_FUNCTIONS(X) X(clear) X(connectdb) X(errorMessage) X(escapeLiteral) X(exec) X(execParams) X(finish) X(freemem) X(getResult) X(getvalue) X(ntuples) X(putCopyData) X(putCopyEnd) X(resultErrorField) X(resultStatus) X(setClientEncoding) X(status)
+struct pq_api {
+#define TL_X(n) decltype(&::PQ##n) n = nullptr;
+  TL_PQ_FUNCTIONS(TL_X)
+#undef TL_X
+};
+pq_api pq;
+const char kPqLib[] = "libpq.so.5";
+
+// Opens the library once; returns false (message printed) when it or one of
+// its functions is missing.
+bool load_pq() {
+  static int state = 0;
+  if (state == 0) {
+    void* lib = tl_dynlib_open(kPqLib);
+    bool ok = lib != nullptr;
+#define TL_X(n) ok = ok && tl_dynlib_sym(lib, kPqLib, "PQ" #n, pq.n);
+    TL_PQ_FUNCTIONS(TL_X)
+#undef TL_X
+    state = ok ? 1 : -1;
+  }
+  return state == 1;
+}
 
 // A table's rows are sent once this many bytes of them are gathered, and
 // every table's once all of them hold this many: memory stays bounded.
@@ -51,7 +78,7 @@ std::string column_type(const tl_column& c) {
 
 // The message of a failed call, without its line end.
 std::string pq_message(PGconn* conn) {
-  std::string m = PQerrorMessage(conn);
+  std::string m = pq.errorMessage(conn);
   while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
   return m;
 }
@@ -94,15 +121,15 @@ class pg_writer : public tl_writer {
     char size[24];
     snprintf(size, sizeof size, "%lld", doc.size());
     const char* params[] = {doc_, doc.size() >= 0 ? size : nullptr, TL_VERSION};
-    PGresult* r = PQexecParams(conn_, "INSERT INTO tapelens_files(name, size, version) VALUES($1, $2, $3) RETURNING file_id",
+    PGresult* r = pq.execParams(conn_, "INSERT INTO tapelens_files(name, size, version) VALUES($1, $2, $3) RETURNING file_id",
                                3, nullptr, params, nullptr, nullptr, 0);
-    if (PQresultStatus(r) != PGRES_TUPLES_OK || PQntuples(r) != 1) {
-      PQclear(r);
+    if (pq.resultStatus(r) != PGRES_TUPLES_OK || pq.ntuples(r) != 1) {
+      pq.clear(r);
       report("cannot record the file");
       return fail_doc();
     }
-    file_id_ = PQgetvalue(r, 0, 0);
-    PQclear(r);
+    file_id_ = pq.getvalue(r, 0, 0);
+    pq.clear(r);
     return true;
   }
 
@@ -174,14 +201,14 @@ class pg_writer : public tl_writer {
     tl_digest_hex(digest, hex);
     std::string records = std::to_string(records_), rejects = std::to_string(rejects_);
     const char* params[] = {hex, records.c_str(), rejects.c_str(), file_id_.c_str()};
-    PGresult* r = PQexecParams(conn_,
+    PGresult* r = pq.execParams(conn_,
                                "UPDATE tapelens_files SET digest = $1, records = $2, rejects = $3, loaded_at = now()"
                                " WHERE file_id = $4",
                                4, nullptr, params, nullptr, nullptr, 0);
-    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-    const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+    const bool ok = pq.resultStatus(r) == PGRES_COMMAND_OK;
+    const char* state = pq.resultErrorField(r, PG_DIAG_SQLSTATE);
     const bool seen = !ok && state != nullptr && std::strcmp(state, "23505") == 0;
-    PQclear(r);
+    pq.clear(r);
     if (seen) {
       rollback();
       fprintf(stderr, "NOTICE: PostgreSQL: %s was loaded before (digest %s); skipped\n", doc_, hex);
@@ -207,8 +234,8 @@ class pg_writer : public tl_writer {
 
  private:
   void close() {
-    if (conn_ != nullptr) PQfinish(conn_);
-    if (ddl_ != nullptr) PQfinish(ddl_);
+    if (conn_ != nullptr) pq.finish(conn_);
+    if (ddl_ != nullptr) pq.finish(ddl_);
     conn_ = ddl_ = nullptr;
   }
 
@@ -217,16 +244,16 @@ class pg_writer : public tl_writer {
   }
 
   bool command(PGconn* c, const char* sql) {
-    PGresult* r = PQexec(c, sql);
-    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
-    PQclear(r);
+    PGresult* r = pq.exec(c, sql);
+    const bool ok = pq.resultStatus(r) == PGRES_COMMAND_OK || pq.resultStatus(r) == PGRES_TUPLES_OK;
+    pq.clear(r);
     if (!ok) report("command failed", c);
     return ok;
   }
 
   void rollback() {
-    PGresult* r = PQexec(conn_, "ROLLBACK");
-    PQclear(r);
+    PGresult* r = pq.exec(conn_, "ROLLBACK");
+    pq.clear(r);
     in_txn_ = false;
   }
 
@@ -257,18 +284,18 @@ class pg_writer : public tl_writer {
     const std::string table = at + 1 == buffers_.size() ? std::string("tapelens_rejects")
                                                        : quoted(model_.table(static_cast<int>(at))->name);
     const std::string sql = "COPY " + table + " FROM STDIN";
-    PGresult* r = PQexec(conn_, sql.c_str());
-    const bool copying = PQresultStatus(r) == PGRES_COPY_IN;
-    PQclear(r);
+    PGresult* r = pq.exec(conn_, sql.c_str());
+    const bool copying = pq.resultStatus(r) == PGRES_COPY_IN;
+    pq.clear(r);
     if (!copying) {
       report("cannot start COPY");
       return false;
     }
-    bool ok = PQputCopyData(conn_, b.data(), static_cast<int>(b.size())) == 1;
-    ok = PQputCopyEnd(conn_, ok ? nullptr : "send failed") == 1 && ok;
-    while ((r = PQgetResult(conn_)) != nullptr) {
-      if (PQresultStatus(r) != PGRES_COMMAND_OK) ok = false;
-      PQclear(r);
+    bool ok = pq.putCopyData(conn_, b.data(), static_cast<int>(b.size())) == 1;
+    ok = pq.putCopyEnd(conn_, ok ? nullptr : "send failed") == 1 && ok;
+    while ((r = pq.getResult(conn_)) != nullptr) {
+      if (pq.resultStatus(r) != PGRES_COMMAND_OK) ok = false;
+      pq.clear(r);
     }
     if (!ok) {
       report("COPY failed");
@@ -300,15 +327,15 @@ class pg_writer : public tl_writer {
     }
     names += "}";
     const char* params[] = {names.c_str()};
-    PGresult* r = PQexecParams(ddl_,
+    PGresult* r = pq.execParams(ddl_,
                                "SELECT c.relname, a.attname, format_type(a.atttypid, a.atttypmod)"
                                " FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid"
                                " WHERE c.relnamespace = (SELECT oid FROM pg_namespace WHERE nspname = current_schema())"
                                " AND c.relname = ANY($1)"
                                " AND a.attnum > 0 AND NOT a.attisdropped ORDER BY c.relname, a.attnum",
                                1, nullptr, params, nullptr, nullptr, 0);
-    if (PQresultStatus(r) != PGRES_TUPLES_OK) {
-      PQclear(r);
+    if (pq.resultStatus(r) != PGRES_TUPLES_OK) {
+      pq.clear(r);
       report("cannot read the table list", ddl_);
       return ddl_failed();
     }
@@ -319,10 +346,10 @@ class pg_writer : public tl_writer {
       // The rows of this table, in column order.
       size_t k = 0;
       bool same = true;
-      for (int i = 0; i < PQntuples(r); i++) {
-        if (t.name != PQgetvalue(r, i, 0)) continue;
-        same = same && k < t.columns.size() && t.columns[k].name == PQgetvalue(r, i, 1) &&
-               column_type(t.columns[k]) == PQgetvalue(r, i, 2);
+      for (int i = 0; i < pq.ntuples(r); i++) {
+        if (t.name != pq.getvalue(r, i, 0)) continue;
+        same = same && k < t.columns.size() && t.columns[k].name == pq.getvalue(r, i, 1) &&
+               column_type(t.columns[k]) == pq.getvalue(r, i, 2);
         k++;
       }
       if (k == 0) {
@@ -336,12 +363,12 @@ class pg_writer : public tl_writer {
         break;
       }
     }
-    PQclear(r);
+    pq.clear(r);
     if (!ok) return ddl_failed();
     sql += "COMMIT";
-    r = PQexec(ddl_, sql.c_str());
-    ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-    PQclear(r);
+    r = pq.exec(ddl_, sql.c_str());
+    ok = pq.resultStatus(r) == PGRES_COMMAND_OK;
+    pq.clear(r);
     if (!ok) {
       report("cannot make the tables", ddl_);
       return ddl_failed();
@@ -384,16 +411,16 @@ class pg_writer : public tl_writer {
   }
 
   std::string literal(const std::string& v) {
-    char* e = PQescapeLiteral(ddl_, v.data(), v.size());
+    char* e = pq.escapeLiteral(ddl_, v.data(), v.size());
     if (e == nullptr) return "NULL";
     std::string out = e;
-    PQfreemem(e);
+    pq.freemem(e);
     return out;
   }
 
   bool ddl_failed() {
-    PGresult* r = PQexec(ddl_, "ROLLBACK");
-    PQclear(r);
+    PGresult* r = pq.exec(ddl_, "ROLLBACK");
+    pq.clear(r);
     return false;
   }
 
@@ -414,40 +441,41 @@ class pg_writer : public tl_writer {
 };
 
 PGconn* connect(const char* conninfo) {
-  PGconn* c = PQconnectdb(conninfo);
-  if (c == nullptr || PQstatus(c) != CONNECTION_OK) {
+  PGconn* c = pq.connectdb(conninfo);
+  if (c == nullptr || pq.status(c) != CONNECTION_OK) {
     fprintf(stderr, "ERROR: PostgreSQL: cannot connect: %s\n", c != nullptr ? pq_message(c).c_str() : "out of memory");
-    PQfinish(c);
+    pq.finish(c);
     return nullptr;
   }
-  if (PQsetClientEncoding(c, "UTF8") != 0) {
+  if (pq.setClientEncoding(c, "UTF8") != 0) {
     fprintf(stderr, "ERROR: PostgreSQL: cannot use UTF8: %s\n", pq_message(c).c_str());
-    PQfinish(c);
+    pq.finish(c);
     return nullptr;
   }
-  PGresult* r = PQexec(c, "SET client_min_messages = warning");
-  PQclear(r);
+  PGresult* r = pq.exec(c, "SET client_min_messages = warning");
+  pq.clear(r);
   return c;
 }
 
 }  // namespace
 
 std::unique_ptr<tl_writer> tl_open_pg_writer(const char* conninfo) {
+  if (!load_pq()) return nullptr;
   PGconn* conn = connect(conninfo);
   if (conn == nullptr) return nullptr;
   PGconn* ddl = connect(conninfo);
   if (ddl == nullptr) {
-    PQfinish(conn);
+    pq.finish(conn);
     return nullptr;
   }
   const std::string sql = std::string("BEGIN;") + kDdlLock + ";" + kMetadata + "COMMIT;";
-  PGresult* r = PQexec(ddl, sql.c_str());
-  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-  PQclear(r);
+  PGresult* r = pq.exec(ddl, sql.c_str());
+  const bool ok = pq.resultStatus(r) == PGRES_COMMAND_OK;
+  pq.clear(r);
   if (!ok) {
     fprintf(stderr, "ERROR: PostgreSQL: cannot make the tapelens tables: %s\n", pq_message(ddl).c_str());
-    PQfinish(ddl);
-    PQfinish(conn);
+    pq.finish(ddl);
+    pq.finish(conn);
     return nullptr;
   }
   return std::unique_ptr<tl_writer>(new pg_writer(conn, ddl));

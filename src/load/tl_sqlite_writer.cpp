@@ -8,10 +8,37 @@
 #include <string>
 #include <vector>
 
+#include "tl_dynlib.h"
 #include "tl_globals.h"
 #include "tl_table_model.h"
 
 namespace {
+
+// The SQLite functions this writer calls, from the library opened at run
+// time (tl_dynlib.h).
+#define TL_SQLITE_FUNCTIONS(X) X(bind_blob) X(bind_int) X(bind_int64) X(bind_null) X(bind_text) X(busy_timeout) X(close) X(column_text) X(db_readonly) X(errmsg) X(exec) X(finalize) X(free) X(last_insert_rowid) X(open_v2) X(prepare_v2) X(reset) X(step)
+struct sqlite_api {
+#define TL_X(n) decltype(&::sqlite3_##n) n = nullptr;
+  TL_SQLITE_FUNCTIONS(TL_X)
+#undef TL_X
+};
+sqlite_api sq;
+const char kSqliteLib[] = "libsqlite3.so.0";
+
+// Opens the library once; returns false (message printed) when it or one of
+// its functions is missing.
+bool load_sqlite() {
+  static int state = 0;
+  if (state == 0) {
+    void* lib = tl_dynlib_open(kSqliteLib);
+    bool ok = lib != nullptr;
+#define TL_X(n) ok = ok && tl_dynlib_sym(lib, kSqliteLib, "sqlite3_" #n, sq.n);
+    TL_SQLITE_FUNCTIONS(TL_X)
+#undef TL_X
+    state = ok ? 1 : -1;
+  }
+  return state == 1;
+}
 
 // Waiting this long for another loader's lock before giving up (ms).
 constexpr int kBusyTimeoutMs = 10 * 60 * 1000;
@@ -55,13 +82,13 @@ class sqlite_writer : public tl_writer {
     in_txn_ = true;
     sqlite3_stmt* s = prepare("INSERT INTO tapelens_files(name, size, version) VALUES(?, ?, ?)");
     if (s == nullptr) return fail_doc();
-    sqlite3_bind_text(s, 1, doc_, -1, SQLITE_TRANSIENT);
-    if (doc.size() >= 0) sqlite3_bind_int64(s, 2, doc.size());
-    sqlite3_bind_text(s, 3, TL_VERSION, -1, SQLITE_STATIC);
+    sq.bind_text(s, 1, doc_, -1, SQLITE_TRANSIENT);
+    if (doc.size() >= 0) sq.bind_int64(s, 2, doc.size());
+    sq.bind_text(s, 3, TL_VERSION, -1, SQLITE_STATIC);
     const bool ok = step_done(s);
-    sqlite3_finalize(s);
+    sq.finalize(s);
     if (!ok) return fail_doc();
-    file_id_ = sqlite3_last_insert_rowid(db_);
+    file_id_ = sq.last_insert_rowid(db_);
     if (reject_ == nullptr) {
       reject_ = prepare("INSERT INTO tapelens_rejects(file_id, line, reason, raw) VALUES(?, ?, ?, ?)");
       if (reject_ == nullptr) return fail_doc();
@@ -75,24 +102,24 @@ class sqlite_writer : public tl_writer {
     if (row.table != nullptr) {
       sqlite3_stmt* s = insert_for(*row.table);
       if (s == nullptr) return false;
-      sqlite3_bind_int64(s, 1, file_id_);
-      sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(row.line));
-      sqlite3_bind_int64(s, 3, row.idx);
+      sq.bind_int64(s, 1, file_id_);
+      sq.bind_int64(s, 2, static_cast<sqlite3_int64>(row.line));
+      sq.bind_int64(s, 3, row.idx);
       for (size_t k = 0; k < row.ncells; k++) {
         const tl_cell& c = row.cells[k];
         const int at = static_cast<int>(k + kTlKeyColumns + 1);
-        if (c.kind == tl_cell::text) sqlite3_bind_text(s, at, c.p, static_cast<int>(c.n), SQLITE_STATIC);
-        else if (c.kind == tl_cell::amount) sqlite3_bind_int64(s, at, c.units);
-        else sqlite3_bind_null(s, at);
+        if (c.kind == tl_cell::text) sq.bind_text(s, at, c.p, static_cast<int>(c.n), SQLITE_STATIC);
+        else if (c.kind == tl_cell::amount) sq.bind_int64(s, at, c.units);
+        else sq.bind_null(s, at);
       }
       if (!step_done(s)) return false;
     }
     if (row.reject != nullptr) {
       rejects_++;
-      sqlite3_bind_int64(reject_, 1, file_id_);
-      sqlite3_bind_int64(reject_, 2, static_cast<sqlite3_int64>(row.line));
-      sqlite3_bind_text(reject_, 3, row.reject, -1, SQLITE_STATIC);
-      sqlite3_bind_blob(reject_, 4, row.raw, static_cast<int>(row.raw_len), SQLITE_STATIC);
+      sq.bind_int64(reject_, 1, file_id_);
+      sq.bind_int64(reject_, 2, static_cast<sqlite3_int64>(row.line));
+      sq.bind_text(reject_, 3, row.reject, -1, SQLITE_STATIC);
+      sq.bind_blob(reject_, 4, row.raw, static_cast<int>(row.raw_len), SQLITE_STATIC);
       if (!step_done(reject_)) return false;
     }
     return true;
@@ -113,12 +140,12 @@ class sqlite_writer : public tl_writer {
         "UPDATE tapelens_files SET digest = ?, records = ?, rejects = ?,"
         " loaded_at = strftime('%Y-%m-%dT%H:%M:%SZ', 'now') WHERE file_id = ?");
     if (s == nullptr) return fail_doc();
-    sqlite3_bind_text(s, 1, hex, 32, SQLITE_STATIC);
-    sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(records_));
-    sqlite3_bind_int64(s, 3, static_cast<sqlite3_int64>(rejects_));
-    sqlite3_bind_int64(s, 4, file_id_);
-    const int rc = sqlite3_step(s);
-    sqlite3_finalize(s);
+    sq.bind_text(s, 1, hex, 32, SQLITE_STATIC);
+    sq.bind_int64(s, 2, static_cast<sqlite3_int64>(records_));
+    sq.bind_int64(s, 3, static_cast<sqlite3_int64>(rejects_));
+    sq.bind_int64(s, 4, file_id_);
+    const int rc = sq.step(s);
+    sq.finalize(s);
     if ((rc & 0xff) == SQLITE_CONSTRAINT) {
       rollback();
       fprintf(stderr, "NOTICE: %s: %s was loaded before (digest %s); skipped\n", path_.c_str(), doc_, hex);
@@ -142,7 +169,7 @@ class sqlite_writer : public tl_writer {
   bool close() {
     if (db_ == nullptr) return true;
     drop_statements();
-    const bool ok = sqlite3_close(db_) == SQLITE_OK;
+    const bool ok = sq.close(db_) == SQLITE_OK;
     if (!ok) report("cannot close the database");
     db_ = nullptr;
     return ok;
@@ -150,26 +177,26 @@ class sqlite_writer : public tl_writer {
 
   void drop_statements() {
     for (sqlite3_stmt*& s : tables_) {
-      sqlite3_finalize(s);
+      sq.finalize(s);
       s = nullptr;
     }
-    sqlite3_finalize(reject_);
+    sq.finalize(reject_);
     reject_ = nullptr;
   }
 
-  void report(const char* what) { fprintf(stderr, "ERROR: %s: %s: %s\n", path_.c_str(), what, sqlite3_errmsg(db_)); }
+  void report(const char* what) { fprintf(stderr, "ERROR: %s: %s: %s\n", path_.c_str(), what, sq.errmsg(db_)); }
 
   bool exec(const char* sql) {
     char* err = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) == SQLITE_OK) return true;
-    fprintf(stderr, "ERROR: %s: %s\n", path_.c_str(), err != nullptr ? err : sqlite3_errmsg(db_));
-    sqlite3_free(err);
+    if (sq.exec(db_, sql, nullptr, nullptr, &err) == SQLITE_OK) return true;
+    fprintf(stderr, "ERROR: %s: %s\n", path_.c_str(), err != nullptr ? err : sq.errmsg(db_));
+    sq.free(err);
     return false;
   }
 
   sqlite3_stmt* prepare(const std::string& sql) {
     sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &s, nullptr) != SQLITE_OK) {
+    if (sq.prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &s, nullptr) != SQLITE_OK) {
       report("cannot prepare a statement");
       return nullptr;
     }
@@ -177,8 +204,8 @@ class sqlite_writer : public tl_writer {
   }
 
   bool step_done(sqlite3_stmt* s) {
-    const int rc = sqlite3_step(s);
-    sqlite3_reset(s);
+    const int rc = sq.step(s);
+    sq.reset(s);
     if (rc == SQLITE_DONE) return true;
     report("cannot write");
     return false;
@@ -187,7 +214,7 @@ class sqlite_writer : public tl_writer {
   void rollback() {
     // Tables made in the rolled-back transaction are gone: prepare again.
     drop_statements();
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sq.exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     in_txn_ = false;
   }
 
@@ -212,20 +239,20 @@ class sqlite_writer : public tl_writer {
   bool ensure_table(const tl_table& t) {
     sqlite3_stmt* info = prepare("SELECT name, type FROM pragma_table_info(?) ORDER BY cid");
     if (info == nullptr) return false;
-    sqlite3_bind_text(info, 1, t.name.c_str(), -1, SQLITE_STATIC);
+    sq.bind_text(info, 1, t.name.c_str(), -1, SQLITE_STATIC);
     size_t k = 0;
     bool same = true;
     int rc;
-    while ((rc = sqlite3_step(info)) == SQLITE_ROW) {
-      const char* name = reinterpret_cast<const char*>(sqlite3_column_text(info, 0));
-      const char* type = reinterpret_cast<const char*>(sqlite3_column_text(info, 1));
+    while ((rc = sq.step(info)) == SQLITE_ROW) {
+      const char* name = reinterpret_cast<const char*>(sq.column_text(info, 0));
+      const char* type = reinterpret_cast<const char*>(sq.column_text(info, 1));
       if (k >= t.columns.size() || name == nullptr || type == nullptr || t.columns[k].name != name ||
           std::strcmp(column_type(t.columns[k]), type) != 0) {
         same = false;
       }
       k++;
     }
-    sqlite3_finalize(info);
+    sq.finalize(info);
     if (rc != SQLITE_DONE) {
       report("cannot read the table list");
       return false;
@@ -256,35 +283,35 @@ class sqlite_writer : public tl_writer {
     if (col == nullptr) return false;
     for (size_t i = 0; i < t.columns.size(); i++) {
       const tl_column& c = t.columns[i];
-      sqlite3_bind_text(col, 1, t.name.c_str(), -1, SQLITE_STATIC);
-      sqlite3_bind_text(col, 2, c.name.c_str(), -1, SQLITE_STATIC);
-      sqlite3_bind_int64(col, 3, static_cast<sqlite3_int64>(i + 1));
+      sq.bind_text(col, 1, t.name.c_str(), -1, SQLITE_STATIC);
+      sq.bind_text(col, 2, c.name.c_str(), -1, SQLITE_STATIC);
+      sq.bind_int64(col, 3, static_cast<sqlite3_int64>(i + 1));
       if (c.field != nullptr) {
-        sqlite3_bind_text(col, 4, c.display.c_str(), -1, SQLITE_STATIC);
-        sqlite3_bind_int(col, 5, c.start);
-        sqlite3_bind_int(col, 6, c.length);
+        sq.bind_text(col, 4, c.display.c_str(), -1, SQLITE_STATIC);
+        sq.bind_int(col, 5, c.start);
+        sq.bind_int(col, 6, c.length);
       } else {
-        sqlite3_bind_null(col, 4);
-        sqlite3_bind_null(col, 5);
-        sqlite3_bind_null(col, 6);
+        sq.bind_null(col, 4);
+        sq.bind_null(col, 5);
+        sq.bind_null(col, 6);
       }
-      if (c.decimals >= 0) sqlite3_bind_int(col, 7, c.decimals);
-      else sqlite3_bind_null(col, 7);
+      if (c.decimals >= 0) sq.bind_int(col, 7, c.decimals);
+      else sq.bind_null(col, 7);
       if (!step_done(col)) {
-        sqlite3_finalize(col);
+        sq.finalize(col);
         return false;
       }
     }
-    sqlite3_finalize(col);
+    sq.finalize(col);
     sqlite3_stmt* lay =
         prepare("INSERT OR REPLACE INTO tapelens_layouts(table_name, record_key, class, name) VALUES(?, ?, ?, ?)");
     if (lay == nullptr) return false;
-    sqlite3_bind_text(lay, 1, t.name.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(lay, 2, t.record_key.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(lay, 3, t.record_class.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(lay, 4, t.layout_name.c_str(), -1, SQLITE_STATIC);
+    sq.bind_text(lay, 1, t.name.c_str(), -1, SQLITE_STATIC);
+    sq.bind_text(lay, 2, t.record_key.c_str(), -1, SQLITE_STATIC);
+    sq.bind_text(lay, 3, t.record_class.c_str(), -1, SQLITE_STATIC);
+    sq.bind_text(lay, 4, t.layout_name.c_str(), -1, SQLITE_STATIC);
     const bool ok = step_done(lay);
-    sqlite3_finalize(lay);
+    sq.finalize(lay);
     return ok;
   }
 
@@ -318,36 +345,37 @@ std::unique_ptr<tl_writer> tl_open_sqlite_writer(const char* path) {
     fprintf(stderr, "ERROR: --sqlite needs the name of a database file\n");
     return nullptr;
   }
+  if (!load_sqlite()) return nullptr;
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+  if (sq.open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
     fprintf(stderr, "ERROR: %s: cannot open the SQLite database: %s\n", path,
-            db != nullptr ? sqlite3_errmsg(db) : "out of memory");
-    sqlite3_close(db);
+            db != nullptr ? sq.errmsg(db) : "out of memory");
+    sq.close(db);
     return nullptr;
   }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sq.busy_timeout(db, kBusyTimeoutMs);
   // Reading the schema is the first look at the file: a file that is no
   // database fails here, before anything is written to it.
   char* err = nullptr;
-  int rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &err);
+  int rc = sq.exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &err);
   if (rc != SQLITE_OK) {
     if (rc == SQLITE_NOTADB) fprintf(stderr, "ERROR: %s is not an SQLite database\n", path);
     else fprintf(stderr, "ERROR: %s: cannot read the SQLite database: %s\n", path, err != nullptr ? err : "");
-    sqlite3_free(err);
-    sqlite3_close(db);
+    sq.free(err);
+    sq.close(db);
     return nullptr;
   }
-  if (sqlite3_db_readonly(db, "main") == 1) {
+  if (sq.db_readonly(db, "main") == 1) {
     fprintf(stderr, "ERROR: %s: the SQLite database cannot be written\n", path);
-    sqlite3_close(db);
+    sq.close(db);
     return nullptr;
   }
   std::string sql = std::string("BEGIN IMMEDIATE;") + kMetadata + "COMMIT;";
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+  if (sq.exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
     fprintf(stderr, "ERROR: %s: the SQLite database cannot be written: %s\n", path, err != nullptr ? err : "");
-    sqlite3_free(err);
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    sq.free(err);
+    sq.exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sq.close(db);
     return nullptr;
   }
   return std::unique_ptr<tl_writer>(new sqlite_writer(db, path));

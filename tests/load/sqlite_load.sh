@@ -10,6 +10,9 @@ sq() { sqlite3 -batch "$@" </dev/null; }
 cp "$DATA/small.bdt" "$DATA/hostile.bdt" .
 for f in a.bdt b.bdt; do dview $f; done
 
+echo "== the conversions do not map the database libraries"
+same "no libsqlite3 or libpq among the linked libraries" 0 "$(ldd "$TAPELENS" | grep -c 'libsqlite3\|libpq')"
+
 echo "== values, sums and metadata"
 "$TAPELENS" --sqlite=v.db a.bdt b.bdt
 same "two files load" 0 $?
