@@ -1,0 +1,290 @@
+#include "tl_json_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "tl_core.h"
+#include "tl_globals.h"
+#include "tl_names.h"
+#include "tl_out.h"
+#include "tl_util.h"
+
+namespace {
+
+// Output gathered across records and written when nearly full.
+constexpr size_t kBufferBytes = 1 << 20;
+// Room for the line number, the unknown-record texts and an escaped record.
+constexpr size_t kUnknownRoom = 64 + 6 * 256;
+
+const char kHex[] = "0123456789abcdef";
+
+// True for a byte that needs more than itself in a JSON string.
+struct json_classes {
+  unsigned char special[256];
+  constexpr json_classes() : special() {
+    for (int c = 0; c < 256; c++) special[c] = (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) ? 1 : 0;
+  }
+};
+constexpr json_classes kJson;
+
+char* put_number(unsigned long long v, char* d) {
+  char digits[24];
+  size_t n = sizeof digits;
+  do {
+    digits[--n] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  std::memcpy(d, digits + n, sizeof digits - n);
+  return d + (sizeof digits - n);
+}
+
+// True when the n bytes of s are well-formed UTF-8.
+bool valid_utf8(const unsigned char* s, size_t n) {
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = s[i];
+    if (c < 0x80) {
+      i++;
+      continue;
+    }
+    size_t more;
+    unsigned char lo = 0x80, hi = 0xbf;  // the range of the second byte
+    if (c >= 0xc2 && c <= 0xdf) more = 1;
+    else if (c >= 0xe0 && c <= 0xef) more = 2, lo = c == 0xe0 ? 0xa0 : 0x80, hi = c == 0xed ? 0x9f : 0xbf;
+    else if (c >= 0xf0 && c <= 0xf4) more = 3, lo = c == 0xf0 ? 0x90 : 0x80, hi = c == 0xf4 ? 0x8f : 0xbf;
+    else return false;
+    if (n - i <= more || s[i + 1] < lo || s[i + 1] > hi) return false;
+    for (size_t k = 2; k <= more; k++) {
+      if ((s[i + k] & 0xc0) != 0x80) return false;
+    }
+    i += more + 1;
+  }
+  return true;
+}
+
+// Appends a JSON string of the bytes of s, keeping a valid UTF-8 text as it
+// is (a file name, usually), else giving each byte as a Latin-1 character.
+void append_name_string(std::string& out, const char* s, size_t n) {
+  std::string esc(6 * n + 1, '\0');
+  char* e = &esc[0];
+  if (valid_utf8(reinterpret_cast<const unsigned char*>(s), n)) {
+    for (size_t i = 0; i < n; i++) {
+      if (static_cast<unsigned char>(s[i]) >= 0x80) *e++ = s[i];
+      else e = tl_json_escape(s + i, 1, e);
+    }
+  } else {
+    e = tl_json_escape(s, n, e);
+  }
+  out += '"';
+  out.append(esc.data(), static_cast<size_t>(e - esc.data()));
+  out += '"';
+}
+
+void append_name_string(std::string& out, const char* s) { append_name_string(out, s != nullptr ? s : "", s != nullptr ? std::strlen(s) : 0); }
+
+}  // namespace
+
+bool tl_json_plain(const char* p, size_t n) {
+  // Byte masks over every byte, which the compiler makes wide compares of:
+  // below 0x20 or from 0x80 up is one signed compare after moving by 0x60.
+  unsigned char any = 0;
+  for (size_t i = 0; i < n; i++) {
+    const unsigned char c = static_cast<unsigned char>(p[i]);
+    const auto moved = static_cast<signed char>(static_cast<unsigned char>(c + 0x60));
+    any |= static_cast<unsigned char>(-(c == '"')) | static_cast<unsigned char>(-(c == '\\')) |
+           static_cast<unsigned char>(-(moved > -33));
+  }
+  return any == 0;
+}
+
+char* tl_json_escape(const char* p, size_t n, char* out) {
+  for (size_t i = 0; i < n; i++) {
+    const unsigned char c = static_cast<unsigned char>(p[i]);
+    if (!kJson.special[c]) {
+      *out++ = static_cast<char>(c);
+    } else if (c >= 0x80) {
+      *out++ = static_cast<char>(0xc0 | (c >> 6));
+      *out++ = static_cast<char>(0x80 | (c & 0x3f));
+    } else if (c == '"' || c == '\\') {
+      *out++ = '\\';
+      *out++ = static_cast<char>(c);
+    } else {
+      std::memcpy(out, "\\u00", 4);
+      out[4] = kHex[c >> 4];
+      out[5] = kHex[c & 15];
+      out += 6;
+    }
+  }
+  return out;
+}
+
+char* tl_json_amount(const char* v, size_t n, int dec, char* out) {
+  if (n == 0) return nullptr;
+  const unsigned char last = static_cast<unsigned char>(v[n - 1]);
+  const int positive = kTlOverpunch.positive[last];
+  unsigned bad = positive < 0;
+  for (size_t i = 0; i + 1 < n; i++) bad |= static_cast<unsigned>(static_cast<unsigned char>(v[i]) - '0') > 9u;
+  if (bad) return nullptr;
+  const char last_digit = kTlOverpunch.digit[last];
+  size_t first = 0;  // the first digit that is not 0 (n when all are)
+  while (first + 1 < n && v[first] == '0') first++;
+  if (first + 1 == n && last_digit == '0') first = n;
+  const size_t decimals = dec > 0 ? static_cast<size_t>(dec) : 0;
+  const size_t whole = decimals >= n ? 0 : n - decimals;  // digits before the point
+  char* d = out;
+  *d = '-';
+  d += positive == 0 && first < n;
+  // Copies digits a..b-1, the last one decoded from its overpunch.
+  auto digits = [&](size_t a, size_t b) {
+    tl_copy(d, v + a, b - a);
+    if (b == n) d[b - a - 1] = last_digit;
+    d += b - a;
+  };
+  if (first >= whole) *d++ = '0';
+  else digits(first, whole);
+  if (decimals > 0) {
+    *d++ = '.';
+    for (size_t k = n; k < decimals; k++) *d++ = '0';
+    digits(whole, n);
+  }
+  return d;
+}
+
+tl_json_writer::tl_json_writer(FILE* out) : out_(out), buf_(static_cast<char*>(malloc(kBufferBytes))) {}
+
+tl_json_writer::~tl_json_writer() { free(buf_); }
+
+void tl_json_writer::flush() {
+  tl_write(out_, buf_, used_);
+  used_ = 0;
+}
+
+void tl_json_writer::build() {
+  pool_.clear();
+  steps_.clear();
+  layouts_.clear();
+  // The constant text waiting to go before the next value, or after the
+  // last one.
+  std::string carry;
+  auto add = [&](layout& l, const bdt_fields_tag& f) {
+    if (f.display_csv != 1) return;
+    step s{};
+    s.text = static_cast<uint32_t>(pool_.size());
+    pool_ += carry;
+    carry = ",";
+    append_name_string(pool_, f.field_name);
+    pool_ += ':';
+    s.text_len = static_cast<uint32_t>(pool_.size() - s.text);
+    s.off = static_cast<uint16_t>(std::clamp(f.field_offset, 0, 255));
+    s.len = static_cast<uint16_t>(std::clamp(f.field_length, 0, 255));
+    s.dec = static_cast<int16_t>(f.amount_ind < 0 ? -1 : std::min(f.amount_ind, 255));
+    steps_.push_back(s);
+    // A value escaped may take six bytes for one, and two quotes; an amount
+    // a sign, a point and leading zeros before the decimals.
+    l.room += s.text_len + 6u * s.len + static_cast<size_t>(std::max<int>(s.dec, 0)) + 4;
+  };
+  for (int r = 0; r < bdtr_count; r++) {
+    const bdt_record_tag& rt = bdtr_list[r];
+    layout l{};
+    l.first = static_cast<uint32_t>(steps_.size());
+    carry = ",\"key\":";
+    const bdt_key& k = bdt_key_of(r);
+    append_name_string(carry, k.text, k.n);
+    carry += ",\"type\":";
+    append_name_string(carry, rt.record_name);
+    carry += ",\"common\":{";
+    for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) add(l, *f);
+    carry = (carry == "," ? std::string() : carry) + "},\"fields\":{";
+    for (const bdt_fields_tag* f = rt.fields; f != nullptr && !bdt_is_end(*f); f++) add(l, *f);
+    l.count = static_cast<uint32_t>(steps_.size() - l.first);
+    l.tail = static_cast<uint32_t>(pool_.size());
+    if (carry != ",") pool_ += carry;
+    pool_ += "}}\n";
+    l.tail_len = static_cast<uint32_t>(pool_.size() - l.tail);
+    l.room += l.tail_len;
+    layouts_.push_back(l);
+  }
+  built_ = tl_name_texts::names_generation();
+}
+
+bool tl_json_writer::begin(const tl_document& doc) {
+  if (buf_ == nullptr) {
+    fprintf(stderr, "ERROR: out of memory for the JSON output buffer\n");
+    return false;
+  }
+  prefix_ = "{\"file\":";
+  append_name_string(prefix_, doc.name());
+  prefix_ += ",\"line\":";
+  // A name too long for the buffer beside a record is cut (never so with
+  // real paths).
+  if (prefix_.size() > kBufferBytes / 4) prefix_.resize(kBufferBytes / 4);
+  return !tl_output_failed;
+}
+
+char* tl_json_writer::put_record(int rindex, const char* rec, size_t len, char* d) {
+  const layout& l = layouts_[static_cast<size_t>(rindex)];
+  const char* pool = pool_.data();
+  const bool clean = tl_json_plain(rec, tl_value_region(len));
+  for (const step *s = steps_.data() + l.first, *end = s + l.count; s != end; ++s) {
+    tl_copy(d, pool + s->text, s->text_len);
+    d += s->text_len;
+    // The value as bdt_cut gives it: what of the field the record holds.
+    const char* v = rec + s->off;
+    size_t n = s->off >= len ? 0 : std::min<size_t>(s->len, len - s->off);
+    if (s->dec >= 0 && n == s->len) {
+      char* e = tl_json_amount(v, n, s->dec, d);
+      if (e != nullptr) {
+        d = e;
+        continue;
+      }
+    }
+    // Text, and an amount that is not a number: a string of the bytes as cut.
+    *d++ = '"';
+    if (clean) {
+      tl_copy(d, v, n);
+      d += n;
+    } else {
+      d = tl_json_escape(v, n, d);
+    }
+    *d++ = '"';
+  }
+  tl_copy(d, pool + l.tail, l.tail_len);
+  return d + l.tail_len;
+}
+
+bool tl_json_writer::record(const char* rec, size_t len, unsigned long long line) {
+  if (tl_output_failed) return false;
+  if (built_ != tl_name_texts::names_generation()) build();
+  const int rindex = iFindBDTrecord(rec);
+  const bool known = rindex >= 0;
+  const size_t room = prefix_.size() + (known ? layouts_[static_cast<size_t>(rindex)].room : 0) + kUnknownRoom;
+  if (kBufferBytes - used_ < room) {
+    flush();
+    if (tl_output_failed) return false;
+  }
+  char* d = buf_ + used_;
+  std::memcpy(d, prefix_.data(), prefix_.size());
+  d = put_number(line, d + prefix_.size());
+  if (known) {
+    d = put_record(rindex, rec, len, d);
+  } else {
+    // The raw record without its line end.
+    size_t n = len;
+    if (n > 0 && rec[n - 1] == '\n') n--;
+    if (n > 0 && rec[n - 1] == '\r') n--;
+    std::memcpy(d, ",\"unknown\":\"", 12);
+    d = tl_json_escape(rec, n, d + 12);
+    std::memcpy(d, "\"}\n", 3);
+    d += 3;
+  }
+  used_ = static_cast<size_t>(d - buf_);
+  return true;
+}
+
+bool tl_json_writer::end(bool /*complete*/, const tl_digest& /*digest*/) { return !tl_output_failed; }
+
+bool tl_json_writer::finish() {
+  if (buf_ != nullptr && used_ > 0) flush();
+  return !tl_output_failed;
+}
