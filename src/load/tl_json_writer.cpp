@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "tl_core.h"
 #include "tl_globals.h"
@@ -119,37 +122,54 @@ char* tl_json_escape(const char* p, size_t n, char* out) {
   return out;
 }
 
-char* tl_json_amount(const char* v, size_t n, int dec, char* out) {
-  if (n == 0) return nullptr;
-  const unsigned char last = static_cast<unsigned char>(v[n - 1]);
-  const int positive = kTlOverpunch.positive[last];
-  unsigned bad = positive < 0;
-  for (size_t i = 0; i + 1 < n; i++) bad |= static_cast<unsigned>(static_cast<unsigned char>(v[i]) - '0') > 9u;
-  if (bad) return nullptr;
-  const char last_digit = kTlOverpunch.digit[last];
-  size_t first = 0;  // the first digit that is not 0 (n when all are)
-  while (first + 1 < n && v[first] == '0') first++;
-  if (first + 1 == n && last_digit == '0') first = n;
-  const size_t decimals = dec > 0 ? static_cast<size_t>(dec) : 0;
-  const size_t whole = decimals >= n ? 0 : n - decimals;  // digits before the point
-  char* d = out;
-  *d = '-';
-  d += positive == 0 && first < n;
-  // Copies digits a..b-1, the last one decoded from its overpunch.
-  auto digits = [&](size_t a, size_t b) {
-    tl_copy(d, v + a, b - a);
-    if (b == n) d[b - a - 1] = last_digit;
-    d += b - a;
-  };
-  if (first >= whole) *d++ = '0';
-  else digits(first, whole);
-  if (decimals > 0) {
-    *d++ = '.';
-    for (size_t k = n; k < decimals; k++) *d++ = '0';
-    digits(whole, n);
-  }
-  return d;
+namespace {
+
+inline uint64_t load8(const char* p) {
+  uint64_t x;
+  std::memcpy(&x, p, 8);
+  return x;
 }
+
+constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL;
+constexpr uint64_t kZeros = 0x3030303030303030ULL;
+
+// True when all eight bytes are digits: the high half of each is 3 and adding
+// 6 to the low half does not carry into it.
+inline bool digits8(uint64_t x) {
+  return ((x & kHigh) == kZeros) & (((x + 0x0606060606060606ULL) & kHigh) == kZeros);
+}
+
+// True when the m bytes at p are all digits; eight at a time, the last
+// eight overlapping those before.
+inline bool all_digits(const char* p, size_t m) {
+  if (m >= 8) {
+    bool ok = true;
+    for (size_t i = 0; i + 8 <= m; i += 8) ok &= digits8(load8(p + i));
+    return ok & digits8(load8(p + m - 8));
+  }
+  if (m >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + m - 4, 4);
+    return digits8(a | static_cast<uint64_t>(b) << 32);
+  }
+  bool ok = true;
+  for (size_t i = 0; i < m; i++) ok &= static_cast<unsigned>(static_cast<unsigned char>(p[i]) - '0') <= 9u;
+  return ok;
+}
+
+// Returns how many of the m digits at p are '0' before the first other one.
+inline size_t leading_zeros(const char* p, size_t m) {
+  size_t i = 0;
+  for (; i + 8 <= m; i += 8) {
+    const uint64_t y = load8(p + i) ^ kZeros;
+    if (y != 0) return i + (static_cast<size_t>(__builtin_ctzll(y)) >> 3);
+  }
+  while (i < m && p[i] == '0') i++;
+  return i;
+}
+
+}  // namespace
 
 tl_json_writer::tl_json_writer(FILE* out) : out_(out), buf_(static_cast<char*>(malloc(kBufferBytes))) {}
 
@@ -167,7 +187,9 @@ void tl_json_writer::build() {
   // The constant text waiting to go before the next value, or after the
   // last one.
   std::string carry;
-  auto add = [&](layout& l, const bdt_fields_tag& f) {
+  // The common block is written as cut, as every other format writes it
+  // (none decodes its amounts).
+  auto add = [&](layout& l, const bdt_fields_tag& f, bool as_cut) {
     if (f.display_csv != 1) return;
     step s{};
     s.text = static_cast<uint32_t>(pool_.size());
@@ -178,7 +200,7 @@ void tl_json_writer::build() {
     s.text_len = static_cast<uint32_t>(pool_.size() - s.text);
     s.off = static_cast<uint16_t>(std::clamp(f.field_offset, 0, 255));
     s.len = static_cast<uint16_t>(std::clamp(f.field_length, 0, 255));
-    s.dec = static_cast<int16_t>(f.amount_ind < 0 ? -1 : std::min(f.amount_ind, 255));
+    s.dec = static_cast<int16_t>(f.amount_ind < 0 || as_cut ? -1 : std::min(f.amount_ind, 255));
     steps_.push_back(s);
     // A value escaped may take six bytes for one, and two quotes; an amount
     // a sign, a point and leading zeros before the decimals.
@@ -194,17 +216,19 @@ void tl_json_writer::build() {
     carry += ",\"type\":";
     append_name_string(carry, rt.record_name);
     carry += ",\"common\":{";
-    for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) add(l, *f);
+    for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) add(l, *f, true);
     carry = (carry == "," ? std::string() : carry) + "},\"fields\":{";
-    for (const bdt_fields_tag* f = rt.fields; f != nullptr && !bdt_is_end(*f); f++) add(l, *f);
+    for (const bdt_fields_tag* f = rt.fields; f != nullptr && !bdt_is_end(*f); f++) add(l, *f, false);
     l.count = static_cast<uint32_t>(steps_.size() - l.first);
     l.tail = static_cast<uint32_t>(pool_.size());
     if (carry != ",") pool_ += carry;
     pool_ += "}}\n";
     l.tail_len = static_cast<uint32_t>(pool_.size() - l.tail);
-    l.room += l.tail_len;
+    l.room += l.tail_len + 32;  // sixteens copied beyond the end
     layouts_.push_back(l);
   }
+  // Texts are copied sixteen bytes at a time: the last may read beyond.
+  pool_.append(16, '\0');
   built_ = tl_name_texts::names_generation();
 }
 
@@ -222,18 +246,92 @@ bool tl_json_writer::begin(const tl_document& doc) {
   return !tl_output_failed;
 }
 
+namespace {
+
+// Copies n bytes in sixteens: both ends must have 15 bytes to spare beyond
+// n (the record copy and the output buffer do; the texts' pool is padded).
+inline void copy_over(char* d, const char* s, size_t n) {
+  for (size_t i = 0; i < n; i += 16) tl_copy16(d + i, s + i);
+}
+
+// tl_json_amount for a value with 16 readable bytes beyond it, with no loop
+// over its bytes when it has at most 17 (all but the longest amounts): the
+// digits checked and the leading zeros found with one compare each.
+inline char* put_amount(const char* v, size_t n, int dec, char* out) {
+  const size_t m = n - 1;  // the digits before the one carrying the sign
+  const unsigned char last = static_cast<unsigned char>(v[m]);
+  const int positive = kTlOverpunch.positive[last];
+  size_t first;  // the first digit that is not 0 (n when all are)
+#if defined(__SSE2__)
+  if (m <= 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+    const __m128i nine = _mm_set1_epi8(9);
+    const __m128i t = _mm_sub_epi8(x, _mm_set1_epi8('0'));
+    const unsigned in = (1u << m) - 1u;
+    const unsigned digits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(t, nine), nine)));
+    if (positive < 0 || (digits & in) != in) return nullptr;
+    const unsigned zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('0'))));
+    first = static_cast<size_t>(__builtin_ctz((~zeros & in) | (1u << m)));
+  } else
+#endif
+  {
+    if (positive < 0 || !all_digits(v, m)) return nullptr;
+    first = leading_zeros(v, m);
+  }
+  const char last_digit = kTlOverpunch.digit[last];
+  if (first == m && last_digit == '0') first = n;
+  const size_t decimals = dec > 0 ? static_cast<size_t>(dec) : 0;
+  const size_t whole = decimals >= n ? 0 : n - decimals;  // digits before the point
+  char* d = out;
+  *d = '-';
+  d += positive == 0 && first < n;
+  if (first >= whole) {
+    *d++ = '0';
+  } else {
+    copy_over(d, v + first, whole - first);
+    d += whole - first;
+  }
+  if (decimals > 0) {
+    *d++ = '.';
+    for (size_t k = n; k < decimals; k++) *d++ = '0';
+    copy_over(d, v + whole, n - whole);
+    d += n - whole;
+  }
+  // The last digit was copied as its overpunch character.
+  d[-1] = last_digit;
+  return d;
+}
+
+}  // namespace
+
+char* tl_json_amount(const char* v, size_t n, int dec, char* out) {
+  if (n == 0 || n > 255) return nullptr;
+  char padded[256 + 16] = {};
+  std::memcpy(padded, v, n);
+  char text[256 + 64];
+  char* e = put_amount(padded, n, dec, text);
+  if (e == nullptr) return nullptr;
+  std::memcpy(out, text, static_cast<size_t>(e - text));
+  return out + (e - text);
+}
+
 char* tl_json_writer::put_record(int rindex, const char* rec, size_t len, char* d) {
   const layout& l = layouts_[static_cast<size_t>(rindex)];
   const char* pool = pool_.data();
   const bool clean = tl_json_plain(rec, tl_value_region(len));
+  // The record copied with room after it, so that values and amounts are
+  // read sixteen bytes at a time without looking at their ends.
+  alignas(16) char r[256 + 64];
+  std::memcpy(r, rec, len);
+  std::memset(r + len, 0, 48);
   for (const step *s = steps_.data() + l.first, *end = s + l.count; s != end; ++s) {
-    tl_copy(d, pool + s->text, s->text_len);
+    copy_over(d, pool + s->text, s->text_len);
     d += s->text_len;
     // The value as bdt_cut gives it: what of the field the record holds.
-    const char* v = rec + s->off;
-    size_t n = s->off >= len ? 0 : std::min<size_t>(s->len, len - s->off);
+    const char* v = r + s->off;
+    const size_t n = s->off >= len ? 0 : std::min<size_t>(s->len, len - s->off);
     if (s->dec >= 0 && n == s->len) {
-      char* e = tl_json_amount(v, n, s->dec, d);
+      char* e = put_amount(v, n, s->dec, d);
       if (e != nullptr) {
         d = e;
         continue;
@@ -242,14 +340,14 @@ char* tl_json_writer::put_record(int rindex, const char* rec, size_t len, char* 
     // Text, and an amount that is not a number: a string of the bytes as cut.
     *d++ = '"';
     if (clean) {
-      tl_copy(d, v, n);
+      copy_over(d, v, n);
       d += n;
     } else {
       d = tl_json_escape(v, n, d);
     }
     *d++ = '"';
   }
-  tl_copy(d, pool + l.tail, l.tail_len);
+  copy_over(d, pool + l.tail, l.tail_len);
   return d + l.tail_len;
 }
 

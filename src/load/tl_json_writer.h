@@ -3,7 +3,9 @@
 //    "common":{NAME:VALUE,...},"fields":{NAME:VALUE,...}}
 // with the shown fields (display_csv 1) in catalogue order, text values as
 // cut (bytes of 0x80 and up as the Latin-1 characters of those codes, so
-// every line is UTF-8), amounts as exact JSON numbers; an unknown record is
+// every line is UTF-8), amounts as exact JSON numbers (a value that is no
+// zoned-decimal number as a string of it as cut); the common block as cut,
+// as every other format writes it; an unknown record is
 // {"file":NAME,"line":N,"unknown":RAW}. No document header or trailer.
 #pragma once
 
