@@ -17,7 +17,7 @@
 namespace {
 
 // Output gathered across records and written when nearly full.
-constexpr size_t kBufferBytes = 1 << 20;
+constexpr size_t kBufferBytes = 1 << 18;
 // Room for the line number, the unknown-record texts and an escaped record.
 constexpr size_t kUnknownRoom = 64 + 6 * 256;
 
