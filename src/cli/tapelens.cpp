@@ -142,7 +142,8 @@ bool take_added_option(int c, const char* arg) {
     case 1004: {
       std::string bad;
       if (tl_layouts_select(arg, bad)) return true;
-      fprintf(stderr, "ERROR: --layouts: no record key matches \"%s\"\n", bad.c_str());
+      if (bad.empty()) fputs("ERROR: --layouts: an empty entry\n", stderr);
+      else fprintf(stderr, "ERROR: --layouts: no record key matches \"%s\"\n", bad.c_str());
       return false;
     }
     default:
