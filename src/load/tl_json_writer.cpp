@@ -185,31 +185,38 @@ void tl_json_writer::build() {
   steps_.clear();
   layouts_.clear();
   // The constant text waiting to go before the next value, or after the
-  // last one.
+  // last one; the quick texts have the quotes of text values joined to them.
   std::string carry;
+  std::vector<std::pair<std::string, size_t>> quick;  // text, its step (or the layout's tail)
+  bool after_text = false;
   // The common block is written as cut, as every other format writes it
   // (none decodes its amounts).
   auto add = [&](layout& l, const bdt_fields_tag& f, bool as_cut) {
     if (f.display_csv != 1) return;
     step s{};
-    s.text = static_cast<uint32_t>(pool_.size());
-    pool_ += carry;
+    std::string text = carry;
     carry = ",";
-    append_name_string(pool_, f.field_name);
-    pool_ += ':';
-    s.text_len = static_cast<uint32_t>(pool_.size() - s.text);
+    append_name_string(text, f.field_name);
+    text += ':';
+    s.text = static_cast<uint32_t>(pool_.size());
+    s.text_len = static_cast<uint32_t>(text.size());
+    pool_ += text;
     s.off = static_cast<uint16_t>(std::clamp(f.field_offset, 0, 255));
     s.len = static_cast<uint16_t>(std::clamp(f.field_length, 0, 255));
     s.dec = static_cast<int16_t>(f.amount_ind < 0 || as_cut ? -1 : std::min(f.amount_ind, 255));
+    quick.emplace_back((after_text ? "\"" : "") + text + (s.dec < 0 ? "\"" : ""), steps_.size());
+    after_text = s.dec < 0;
     steps_.push_back(s);
+    l.reach = std::max(l.reach, static_cast<size_t>(s.off) + s.len);
     // A value escaped may take six bytes for one, and two quotes; an amount
     // a sign, a point and leading zeros before the decimals.
-    l.room += s.text_len + 6u * s.len + static_cast<size_t>(std::max<int>(s.dec, 0)) + 4;
+    l.room += s.text_len + 6u * s.len + static_cast<size_t>(std::max<int>(s.dec, 0)) + 6;
   };
   for (int r = 0; r < bdtr_count; r++) {
     const bdt_record_tag& rt = bdtr_list[r];
     layout l{};
     l.first = static_cast<uint32_t>(steps_.size());
+    after_text = false;
     carry = ",\"key\":";
     const bdt_key& k = bdt_key_of(r);
     append_name_string(carry, k.text, k.n);
@@ -220,15 +227,28 @@ void tl_json_writer::build() {
     carry = (carry == "," ? std::string() : carry) + "},\"fields\":{";
     for (const bdt_fields_tag* f = rt.fields; f != nullptr && !bdt_is_end(*f); f++) add(l, *f, false);
     l.count = static_cast<uint32_t>(steps_.size() - l.first);
+    std::string tail = (carry == "," ? std::string() : carry) + "}}\n";
     l.tail = static_cast<uint32_t>(pool_.size());
-    if (carry != ",") pool_ += carry;
-    pool_ += "}}\n";
-    l.tail_len = static_cast<uint32_t>(pool_.size() - l.tail);
-    l.room += l.tail_len + 32;  // sixteens copied beyond the end
+    l.tail_len = static_cast<uint32_t>(tail.size());
+    pool_ += tail;
+    quick.emplace_back((after_text ? "\"" : "") + tail, ~static_cast<size_t>(r));
+    l.room += l.tail_len + 64;  // sixteens copied beyond the end
     layouts_.push_back(l);
   }
-  // Texts are copied sixteen bytes at a time: the last may read beyond.
-  pool_.append(16, '\0');
+  for (const auto& q : quick) {
+    const uint32_t at = static_cast<uint32_t>(pool_.size());
+    const uint32_t n = static_cast<uint32_t>(q.first.size());
+    pool_ += q.first;
+    if (static_cast<ptrdiff_t>(q.second) >= 0) {
+      steps_[q.second].quick = at, steps_[q.second].quick_len = n;
+    } else {
+      layout& l = layouts_[~q.second];
+      l.quick_tail = at, l.quick_tail_len = n;
+    }
+  }
+  // Texts are copied sixteen bytes at a time, at least 32: the last may read
+  // beyond.
+  pool_.append(32, '\0');
   built_ = tl_name_texts::names_generation();
 }
 
@@ -243,15 +263,30 @@ bool tl_json_writer::begin(const tl_document& doc) {
   // A name too long for the buffer beside a record is cut (never so with
   // real paths).
   if (prefix_.size() > kBufferBytes / 4) prefix_.resize(kBufferBytes / 4);
+  prefix_len_ = prefix_.size();
+  prefix_.append(32, '\0');  // copied sixteen bytes at a time
   return !tl_output_failed;
 }
 
 namespace {
 
 // Copies n bytes in sixteens: both ends must have 15 bytes to spare beyond
-// n (the record copy and the output buffer do; the texts' pool is padded).
+// n (the record copy and the output buffer do). One copy for the usual
+// value of up to 16 bytes, with a loop branch that is mostly not taken.
 inline void copy_over(char* d, const char* s, size_t n) {
-  for (size_t i = 0; i < n; i += 16) tl_copy16(d + i, s + i);
+  size_t i = 0;
+  do {
+    tl_copy16(d + i, s + i);
+  } while ((i += 16) < n);
+}
+
+// The same for the constant texts, mostly 17 to 32 bytes: two copies, then a
+// loop for the rest; both ends must have 31 bytes to spare (the texts' pool
+// is padded so).
+inline void copy_text(char* d, const char* s, size_t n) {
+  tl_copy16(d, s);
+  tl_copy16(d + 16, s + 16);
+  for (size_t i = 32; i < n; i += 16) tl_copy16(d + i, s + i);
 }
 
 // tl_json_amount for a value with 16 readable bytes beyond it, with no loop
@@ -324,8 +359,33 @@ char* tl_json_writer::put_record(int rindex, const char* rec, size_t len, char* 
   alignas(16) char r[256 + 64];
   std::memcpy(r, rec, len);
   std::memset(r + len, 0, 48);
-  for (const step *s = steps_.data() + l.first, *end = s + l.count; s != end; ++s) {
-    copy_over(d, pool + s->text, s->text_len);
+  const step* const first = steps_.data() + l.first;
+  const step* const end = first + l.count;
+  if (clean && len >= l.reach) {
+    // The usual record: every value whole and plain, two copies per field.
+    char* const start = d;
+    const step* s = first;
+    for (; s != end; ++s) {
+      copy_text(d, pool + s->quick, s->quick_len);
+      d += s->quick_len;
+      const char* v = r + s->off;
+      if (s->dec < 0) {
+        copy_over(d, v, s->len);
+        d += s->len;
+        continue;
+      }
+      char* e = put_amount(v, s->len, s->dec, d);
+      if (e == nullptr) break;  // no number: written as text the careful way below
+      d = e;
+    }
+    if (s == end) {
+      copy_text(d, pool + l.quick_tail, l.quick_tail_len);
+      return d + l.quick_tail_len;
+    }
+    d = start;
+  }
+  for (const step* s = first; s != end; ++s) {
+    copy_text(d, pool + s->text, s->text_len);
     d += s->text_len;
     // The value as bdt_cut gives it: what of the field the record holds.
     const char* v = r + s->off;
@@ -347,7 +407,7 @@ char* tl_json_writer::put_record(int rindex, const char* rec, size_t len, char* 
     }
     *d++ = '"';
   }
-  copy_over(d, pool + l.tail, l.tail_len);
+  copy_text(d, pool + l.tail, l.tail_len);
   return d + l.tail_len;
 }
 
@@ -362,8 +422,8 @@ bool tl_json_writer::record(const char* rec, size_t len, unsigned long long line
     if (tl_output_failed) return false;
   }
   char* d = buf_ + used_;
-  std::memcpy(d, prefix_.data(), prefix_.size());
-  d = put_number(line, d + prefix_.size());
+  copy_text(d, prefix_.data(), prefix_len_);
+  d = put_number(line, d + prefix_len_);
   if (known) {
     d = put_record(rindex, rec, len, d);
   } else {

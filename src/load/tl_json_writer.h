@@ -58,12 +58,17 @@ class tl_json_writer : public tl_writer {
     uint16_t off;   // the value's place in the record
     uint16_t len;
     int16_t dec;    // -1 for text, else the implied decimals of an amount
+    uint32_t quick;  // the same text with the quotes around text values
+    uint32_t quick_len;  // joined to it, for records that need no escaping
   };
   struct layout {
     uint32_t first;  // index in steps_ of its first step
     uint32_t count;
     uint32_t tail;   // offset in pool_ of the text after the last value
     uint32_t tail_len;
+    uint32_t quick_tail;  // the tail with the quotes joined to it
+    uint32_t quick_tail_len;
+    size_t reach;    // record length that holds every shown value
     size_t room;     // most bytes a record of the layout appends
   };
 
@@ -74,7 +79,8 @@ class tl_json_writer : public tl_writer {
   FILE* out_;
   char* buf_;
   size_t used_ = 0;
-  std::string prefix_;  // {"file":NAME,"line":
+  std::string prefix_;  // {"file":NAME,"line": and room to copy it in sixteens
+  size_t prefix_len_ = 0;
   unsigned built_ = 0;  // the generation of names the texts were made from
   std::string pool_;
   std::vector<step> steps_;
