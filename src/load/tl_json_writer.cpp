@@ -16,8 +16,14 @@
 
 namespace {
 
-// Output gathered across records and written when nearly full.
-constexpr size_t kBufferBytes = 1 << 18;
+// Output gathered across records and written in whole chunks of the size of
+// the output stream's own buffer, which the C library then writes without
+// copying them into it; the rest moves to the front for the next chunk.
+constexpr size_t kChunk = 1 << 18;
+// A record appends at most a name prefix (cut to kMaxPrefix) and its
+// layout's room, far below the spare part.
+constexpr size_t kMaxPrefix = 1 << 16;
+constexpr size_t kBufferBytes = kChunk + 2 * kMaxPrefix;
 // Room for the line number, the unknown-record texts and an escaped record.
 constexpr size_t kUnknownRoom = 64 + 6 * 256;
 
@@ -32,15 +38,17 @@ struct json_classes {
 };
 constexpr json_classes kJson;
 
+// Writes v in decimal; d must have 15 bytes to spare beyond the digits.
 char* put_number(unsigned long long v, char* d) {
-  char digits[24];
-  size_t n = sizeof digits;
+  char digits[24 + 16];  // the digits end at 24; sixteen-byte copies from any of them stay inside
+  size_t n = 24;
   do {
     digits[--n] = static_cast<char>('0' + v % 10);
     v /= 10;
   } while (v != 0);
-  std::memcpy(d, digits + n, sizeof digits - n);
-  return d + (sizeof digits - n);
+  tl_copy16(d, digits + n);
+  if (n < 8) tl_copy16(d + 16, digits + n + 16);  // more than 16 digits
+  return d + (24 - n);
 }
 
 // True when the n bytes of s are well-formed UTF-8.
@@ -262,7 +270,7 @@ bool tl_json_writer::begin(const tl_document& doc) {
   prefix_ += ",\"line\":";
   // A name too long for the buffer beside a record is cut (never so with
   // real paths).
-  if (prefix_.size() > kBufferBytes / 4) prefix_.resize(kBufferBytes / 4);
+  if (prefix_.size() > kMaxPrefix) prefix_.resize(kMaxPrefix);
   prefix_len_ = prefix_.size();
   prefix_.append(32, '\0');  // copied sixteen bytes at a time
   return !tl_output_failed;
@@ -274,10 +282,10 @@ namespace {
 // n (the record copy and the output buffer do). One copy for the usual
 // value of up to 16 bytes, with a loop branch that is mostly not taken.
 inline void copy_over(char* d, const char* s, size_t n) {
-  size_t i = 0;
-  do {
-    tl_copy16(d + i, s + i);
-  } while ((i += 16) < n);
+  // Not one loop from 0: the compiler would make that a call of memcpy,
+  // several times slower for these sizes.
+  tl_copy16(d, s);
+  for (size_t i = 16; i < n; i += 16) tl_copy16(d + i, s + i);
 }
 
 // The same for the constant texts, mostly 17 to 32 bytes: two copies, then a
@@ -356,8 +364,15 @@ char* tl_json_writer::put_record(int rindex, const char* rec, size_t len, char* 
   const bool clean = tl_json_plain(rec, tl_value_region(len));
   // The record copied with room after it, so that values and amounts are
   // read sixteen bytes at a time without looking at their ends.
+  // Copied in sixteens, the last one ending where the record does (the
+  // library's copy is far slower for this size).
   alignas(16) char r[256 + 64];
-  std::memcpy(r, rec, len);
+  if (len >= 16) {
+    for (size_t i = 0; i + 16 <= len; i += 16) tl_copy16(r + i, rec + i);
+    tl_copy16(r + len - 16, rec + len - 16);
+  } else {
+    tl_copy(r, rec, len);
+  }
   std::memset(r + len, 0, 48);
   const step* const first = steps_.data() + l.first;
   const step* const end = first + l.count;
@@ -417,10 +432,7 @@ bool tl_json_writer::record(const char* rec, size_t len, unsigned long long line
   const int rindex = iFindBDTrecord(rec);
   const bool known = rindex >= 0;
   const size_t room = prefix_.size() + (known ? layouts_[static_cast<size_t>(rindex)].room : 0) + kUnknownRoom;
-  if (kBufferBytes - used_ < room) {
-    flush();
-    if (tl_output_failed) return false;
-  }
+  if (kBufferBytes - used_ < room) flush();  // never with the catalogue's layouts
   char* d = buf_ + used_;
   copy_text(d, prefix_.data(), prefix_len_);
   d = put_number(line, d + prefix_len_);
@@ -437,7 +449,12 @@ bool tl_json_writer::record(const char* rec, size_t len, unsigned long long line
     d += 3;
   }
   used_ = static_cast<size_t>(d - buf_);
-  return true;
+  if (used_ >= kChunk) {
+    tl_write(out_, buf_, kChunk);
+    used_ -= kChunk;
+    std::memmove(buf_, buf_ + kChunk, used_);
+  }
+  return !tl_output_failed;
 }
 
 bool tl_json_writer::end(bool /*complete*/, const tl_digest& /*digest*/) { return !tl_output_failed; }
