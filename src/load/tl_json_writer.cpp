@@ -363,9 +363,9 @@ char* tl_json_writer::put_record(int rindex, const char* rec, size_t len, char* 
   const char* pool = pool_.data();
   const bool clean = tl_json_plain(rec, tl_value_region(len));
   // The record copied with room after it, so that values and amounts are
-  // read sixteen bytes at a time without looking at their ends.
-  // Copied in sixteens, the last one ending where the record does (the
-  // library's copy is far slower for this size).
+  // read sixteen bytes at a time without looking at their ends; copied in
+  // sixteens, the last one ending where the record does (the library's copy
+  // is far slower for this size).
   alignas(16) char r[256 + 64];
   if (len >= 16) {
     for (size_t i = 0; i + 16 <= len; i += 16) tl_copy16(r + i, rec + i);
