@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all demo check deps deps-build build clean sanitize fuzz
+.PHONY: all demo check deps deps-build build clean sanitize fuzz install
 
 all: build
 
@@ -47,6 +47,12 @@ sanitize: deps
 FUZZ_SECONDS ?= 60
 fuzz:
 	bash tools/fuzz.sh $(FUZZ_SECONDS)
+
+# Installs the program, its manual page and its bash completion under PREFIX
+# (staged under DESTDIR when given, as packagers do).
+PREFIX ?= /usr/local
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD)

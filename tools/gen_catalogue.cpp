@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tl_mrot.h"
+#include "tl_name_rules.h"
 
 namespace {
 
@@ -55,8 +56,6 @@ const char* const kColumnNames[kColumnCount] = {
 
 constexpr int kRecordWidth = 225;  // significant characters of a BDT record
 constexpr int kEndIndex = 99;      // field_index of a list terminator
-// Names are written into fixed-size per-record output buffers; keep them short.
-constexpr size_t kMaxNameLength = 80;
 constexpr int kMaxAmountInd = 18;  // an amount must still fit a 64-bit integer
 
 struct Field {
@@ -122,26 +121,17 @@ std::string scramble(const std::string& plain) {
   return out;
 }
 
-bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// A display name also becomes an XML element name (blank, '/', '&', '<', '>'
-// and backslash turned into '_') and a CSV cell, so it starts with a letter
-// and holds only letters, digits, '-', '.', '_', blank and '/'.
+// The name rules are shared with the run-time names file (tl_name_rules);
+// the alphabet check is the generator's own, as only it scrambles names.
 void check_name(const std::string& name, const char* what) {
-  if (name.empty()) fail(std::string(what) + " name is empty");
-  if (name.size() > kMaxNameLength) {
-    fail(std::string(what) + " name \"" + name + "\" is longer than " +
-         std::to_string(kMaxNameLength) + " characters");
+  if (const char* fault = tl_name_fault(name.data(), name.size())) {
+    fail(std::string(what) + " name \"" + name + "\" " + fault);
   }
-  if (!is_letter(name[0])) fail(std::string(what) + " name \"" + name + "\" does not start with a letter");
   for (char c : name) {
     if (g_scramble[static_cast<unsigned char>(c)] == 0) {
       fail(std::string(what) + " name \"" + name + "\" holds a character outside the name alphabet");
-    }
-    if (!(is_letter(c) || is_digit(c) || c == '-' || c == '.' || c == '_' || c == ' ' || c == '/')) {
-      fail(std::string(what) + " name \"" + name + "\" holds '" + std::string(1, c) +
-           "', which cannot stand in an XML element name");
     }
   }
 }

@@ -6,8 +6,9 @@
 #
 # Each command runs N times (default 3) with a warm cache and its output to
 # /dev/null; the best wall time counts. Targets: every format at most 10x the
-# time of cat, the summary reports at most 3x. Timing on a shared machine is
-# noisy, so a missed target only fails the script with --check.
+# time of cat, the summary reports at most 3x, --json at most 1.2x the time
+# of -c. Timing on a shared machine is noisy, so a missed target only fails
+# the script with --check.
 #
 # Builds tapelens and gen_sample (Release) in ${BUILD:-build} when needed. The
 # file stays in ${TMPDIR:-/tmp}/tapelens-throughput for the next run.
@@ -88,7 +89,7 @@ cat_best=$best cat_worst=$worst cat_cpu=$best_cpu
 
 missed=0
 results=()
-for opt in text -c -a -x -w -D -s -S; do
+for opt in text -c -a -x -w -D --json -s -S; do
   args=()
   [ "$opt" = text ] || args=("$opt")
   measure "$runs" "$tapelens" "${args[@]}" "$file"
@@ -124,6 +125,17 @@ for r in "${results[@]}"; do
     *) row "$1" "$2" "$3" "$4" 10 ;;
   esac
 done
+# JSON Lines against CSV: at most 1.2 times the time of -c.
+csv_t=0 json_t=0
+for r in "${results[@]}"; do
+  set -- $r
+  [ "$1" = -c ] && csv_t=$2
+  [ "$1" = --json ] && json_t=$2
+done
+if [ "$csv_t" -gt 0 ] && [ "$json_t" -gt 0 ]; then
+  if [ $((json_t * 10)) -le $((csv_t * 12)) ]; then verdict="ok (<= 1.2x)"; else verdict="MISSED (<= 1.2x)"; missed=$((missed + 1)); fi
+  awk -v j="$json_t" -v c="$csv_t" -v v="$verdict" 'BEGIN { printf "--json / -c: %.2f  %s\n", j / c, v }'
+fi
 echo "spread: (worst - best) / best wall time of the runs; cpu: user + system, best run"
 echo "load average now: $(cut -d' ' -f1-3 /proc/loadavg)"
 if [ "$missed" -gt 0 ]; then

@@ -6,15 +6,19 @@
 #include <cstring>
 #include <getopt.h>
 #include <memory>
+#include <string>
 #include <unistd.h>
 
 #include "tl_core.h"
 #include "tl_globals.h"
+#include "tl_json_writer.h"
+#include "tl_layouts.h"
 #include "tl_logging.h"
 #include "tl_mrot.h"
 #include "tl_pg_writer.h"
 #include "tl_split_writer.h"
 #include "tl_sqlite_writer.h"
+#include "tl_names_file.h"
 #include "tl_summary.h"
 
 namespace {
@@ -47,6 +51,11 @@ const struct option longopts[] = {
     {"sqlite", required_argument, nullptr, 0x100},
     {"postgres", required_argument, nullptr, 0x101},
     {"split", required_argument, nullptr, 0x102},
+    // Long-only options of run-time names, JSON Lines and the record-key filter.
+    {"names", required_argument, nullptr, 1001},
+    {"names-template", no_argument, nullptr, 1002},
+    {"json", no_argument, nullptr, 1003},
+    {"layouts", required_argument, nullptr, 1004},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -117,6 +126,53 @@ bool open_output(const char* name) {
   return true;
 }
 
+// Settings of --names, --names-template, --json and --layouts.
+const char* names_file = nullptr;
+bool names_template = false;
+bool json_mode = false;
+// An output format is chosen by an option (for --json, which is a mode of
+// its own): output_format holds this until the options are read.
+constexpr int kFormatUnset = -1;
+
+// Takes one of the options above. Returns false for a usage error
+// (diagnosed).
+bool take_added_option(int c, const char* arg) {
+  switch (c) {
+    case 1001:
+      names_file = arg;
+      return true;
+    case 1002:
+      names_template = true;
+      return true;
+    case 1003:
+      json_mode = true;
+      return true;
+    case 1004: {
+      std::string bad;
+      if (tl_layouts_select(arg, bad)) return true;
+      if (bad.empty()) fputs("ERROR: --layouts: an empty entry\n", stderr);
+      else fprintf(stderr, "ERROR: --layouts: no record key matches \"%s\"\n", bad.c_str());
+      return false;
+    }
+    default:
+      return false;
+  }
+}
+
+// Checks the combinations once every option is read. Returns false for a
+// usage error (diagnosed).
+bool added_options_fit(bool format_chosen, int files) {
+  if (json_mode && (format_chosen || print_summary == 1)) {
+    fputs("ERROR: --json is an output format of its own and takes no other\n", stderr);
+    return false;
+  }
+  if (names_template && files > 0) {
+    fputs("ERROR: --names-template writes the names template and takes no FILE\n", stderr);
+    return false;
+  }
+  return true;
+}
+
 // Reports a failed write or close of the output stream.
 void report_output_failure(int err) {
   fprintf(stderr, "ERROR: Unable to write output to %s: %s\n",
@@ -130,9 +186,11 @@ tl_load_kind tl_load_mode = TL_LOAD_NONE;
 const char* tl_load_target = nullptr;
 int tl_load_formats_seen = 0;
 
-// Counts the options that choose an output format or mode.
+// Counts the options that choose an output format or mode (1002 is
+// --names-template, 1003 --json).
 void note_format_option(int c) {
-  if (c == 'a' || c == 'c' || c == 'D' || c == 't' || c == 'w' || c == 'x' || c == 's' || c == 'S')
+  if (c == 'a' || c == 'c' || c == 'D' || c == 't' || c == 'w' || c == 'x' || c == 's' || c == 'S' || c == 1002 ||
+      c == 1003)
     tl_load_formats_seen++;
 }
 
@@ -179,11 +237,17 @@ void display_version(FILE* stream, const char* command_name, const char* version
   exit(0);
 }
 
-tl_opts_result tl_parse_options(int argc, char* argv[]) {
+namespace {
+
+tl_opts_result read_options(int argc, char* argv[]) {
   program_name = argv[0];
   outfile = stdout;
   display_bill = display_detail = display_csr = 1;
   init_globals(argv);
+  names_file = nullptr;
+  names_template = json_mode = false;
+  tl_layouts_clear();
+  output_format = kFormatUnset;
 
   optind = 0;  // a full re-initialisation of the parser, for repeated calls
   int c;
@@ -299,12 +363,28 @@ tl_opts_result tl_parse_options(int argc, char* argv[]) {
       case 0x102:
         if (!take_load_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
         break;
+      case 1001:
+      case 1002:
+      case 1003:
+      case 1004:
+        if (!take_added_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
+        break;
       default:  // 'O', an unknown option or a missing argument
         return TL_OPTS_USAGE_ERROR;
     }
   }
   if (tl_load_mode != TL_LOAD_NONE && tl_load_formats_seen > 0) return TL_OPTS_USAGE_ERROR;
   return TL_OPTS_RUN;
+}
+
+}  // namespace
+
+tl_opts_result tl_parse_options(int argc, char* argv[]) {
+  tl_opts_result r = read_options(argc, argv);
+  const bool format_chosen = output_format != kFormatUnset;
+  if (!format_chosen) output_format = 0;
+  if (r == TL_OPTS_RUN && !added_options_fit(format_chosen, argc - optind)) return TL_OPTS_USAGE_ERROR;
+  return r;
 }
 
 int tl_main(int argc, char* argv[]) {
@@ -319,13 +399,35 @@ int tl_main(int argc, char* argv[]) {
       break;
   }
   iDemrotStrings();
-  if (optind == argc) usage(1);
+  // Names given for the run replace the built-in ones before anything is
+  // written; a faulty file stops the run with every fault listed.
+  if (names_file != nullptr) {
+    std::string errors;
+    if (!tl_apply_names_file(names_file, errors)) {
+      fputs(errors.c_str(), stderr);
+      return TL_EXIT_FAILURE;
+    }
+  }
+  if (names_template) {
+    std::string text;
+    tl_names_template(text);
+    tl_write(outfile, text.data(), text.size());
+    optind = argc;  // no files: on to the end of the output
+  } else if (optind == argc) {
+    usage(1);
+  }
 
   // Output to a terminal stays line-buffered so a person sees it as it comes.
   if (!isatty(fileno(outfile))) setvbuf(outfile, nullptr, _IOFBF, 1 << 18);
 
   if (tl_load_mode != TL_LOAD_NONE) return run_load(argv + optind, argc - optind);
 
+  int writer_status = TL_EXIT_OK;
+  if (json_mode && optind < argc) {
+    tl_json_writer json(outfile);
+    writer_status = tl_run_writer(json, argv + optind, argc - optind);
+    optind = argc;
+  }
   for (; optind < argc && !tl_shutdown && !tl_output_failed; optind++) {
     if (print_summary == 1) {
       tl_summary(argv[optind], outfile);
@@ -342,5 +444,5 @@ int tl_main(int argc, char* argv[]) {
   if (tl_shutdown == SIGINT) return TL_EXIT_SIGINT;
   if (tl_shutdown == SIGTERM) return TL_EXIT_SIGTERM;
   if (tl_output_failed || tl_input_failures > 0) return TL_EXIT_FAILURE;
-  return TL_EXIT_OK;
+  return writer_status;
 }

@@ -72,3 +72,31 @@ TEST_F(OptionsTest, RepeatedOutputOptionKeepsOnlyTheLastFileOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+// The long options of the last release: every prefix of two letters or more
+// that picked one of them still does, whatever options came since.
+TEST_F(OptionsTest, EarlierUniquePrefixesStayUnique) {
+  const std::vector<std::string> earlier = {
+      "anon", "bodyonly", "bill_date", "csv", "common", "debug", "database", "help", "recno", "billing_number",
+      "output", "noheader", "raw", "summary", "summarydetail", "text", "types", "version", "html", "xml",
+      "billrecords", "detailrecords", "csrrecords"};
+  int checked = 0;
+  for (const std::string& name : earlier) {
+    for (size_t n = 2; n <= name.size(); n++) {
+      const std::string prefix = name.substr(0, n);
+      int matches = 0;
+      for (const std::string& other : earlier) matches += other.compare(0, n, prefix) == 0;
+      if (matches != 1 && prefix != name) continue;
+      SCOPED_TRACE(prefix);
+      const tl_opts_result want = name == "help" ? TL_OPTS_HELP : name == "version" ? TL_OPTS_VERSION : TL_OPTS_RUN;
+      std::string err = tl_test_stderr([&] { parse({"--" + prefix + (name == "output" ? "=o.txt" : ""), "f"}, want); });
+      EXPECT_EQ(std::string::npos, err.find("option")) << err;  // getopt's "ambiguous" or "unrecognized"
+      checked++;
+    }
+  }
+  EXPECT_GT(checked, 100);
+}
+
+}  // namespace

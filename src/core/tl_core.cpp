@@ -7,6 +7,7 @@
 #include "tl_file.h"
 #include "tl_formatters.h"
 #include "tl_globals.h"
+#include "tl_layouts.h"
 #include "tl_logging.h"
 
 namespace {
@@ -118,8 +119,9 @@ char frame_buf[4096];
 bool tl_record_wanted(const char* pucData, size_t len) {
   (void)len;
   char c = pucData[0];
-  return (display_bill == 1 && c == '1') || (display_detail == 1 && c == '3') ||
-         (display_csr == 1 && c == '4');
+  return ((display_bill == 1 && c == '1') || (display_detail == 1 && c == '3') ||
+          (display_csr == 1 && c == '4')) &&
+         tl_layouts_pass(pucData);
 }
 
 void tl_write(FILE* out, const char* s, size_t n) {

@@ -25,7 +25,8 @@ void psReadBDTclose();
 int psReadBDTbuf(const char* psBuffer, char* pucData, long* plByteLocation, long lBufferLength);
 
 // Returns true when the record passes the record filters of the settings
-// (the record classes of -1, -3, -4), which every conversion mode applies.
+// (the record classes of -1, -3, -4, and the record keys of --layouts),
+// which every conversion mode applies.
 bool tl_record_wanted(const char* pucData, size_t len);
 
 // Writes n bytes to the output stream; a failed write is remembered in

@@ -8,6 +8,7 @@
 #include "tl_core.h"
 #include "tl_file.h"
 #include "tl_globals.h"
+#include "tl_layouts.h"
 #include "tl_out.h"
 #include "tl_util.h"
 
@@ -126,6 +127,8 @@ int tl_summary(const char* psFileName, FILE* outfile) {
   while (!tl_shutdown && !tl_output_failed) {
     if (tl_read_record(psFileName, &ucData, &ulLength, &lBytes) != 0) break;
     int rindex = iFindBDTrecord(ucData);
+    // --layouts applies here too; the record classes of -1 -3 -4 never did.
+    if (!tl_layout_selected(rindex)) continue;
     if (rindex >= 0 && rindex < kMaxLayouts) layout_count[rindex]++;
     if (std::strncmp(ucData, "10010100", 8) == 0) iPrintVersion(outfile, ucData, 0);
     total_rec++;

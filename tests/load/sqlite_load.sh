@@ -140,6 +140,19 @@ same "other columns: status" 1 $?
 check "other columns: the message names the table" grep -q "table r100101_01 has other columns" err
 same "other columns: nothing loaded" "0|0|0" \
   "$(sq c.db 'SELECT (SELECT count(*) FROM tapelens_files), (SELECT count(*) FROM r100101_01), (SELECT count(*) FROM sqlite_master WHERE name GLOB "r1026*")')"
+# Run-time names name the columns; a table made under other names is refused.
+{ echo "record_key,start,name"; echo "102690.50,62,Amount billed"; echo "common,49,Billing account"; } >names.csv
+"$TAPELENS" --names=names.csv --sqlite=n.db small.bdt
+same "run-time names: status" 0 $?
+same "run-time names name the columns" "billing_account|amount_billed|Amount billed" \
+  "$(sq n.db "SELECT (SELECT column_name FROM tapelens_columns WHERE table_name = 'r102690_50' AND start = 49),
+    column_name, display_name FROM tapelens_columns WHERE table_name = 'r102690_50' AND start = 62")"
+same "run-time names: the values" "ACCT-0001    |12345" "$(sq n.db 'SELECT billing_account, amount_billed FROM r102690_50 WHERE line = 2')"
+"$TAPELENS" --sqlite=n.db hostile.bdt 2>err
+same "names changed: status" 1 $?
+check "names changed: the message names a table made under the other names" \
+  grep -q "^ERROR: n.db: table r[0-9_]* has other columns than this tapelens makes for layout [0-9.]*; nothing of hostile.bdt loaded$" err
+same "names changed: nothing of the file loaded" 1 "$(sq n.db 'SELECT count(*) FROM tapelens_files')"
 sq ro.db 'CREATE TABLE keep(x)'
 chmod 444 ro.db
 cp ro.db ro.orig
@@ -153,7 +166,7 @@ same "missing folder: status" 1 $?
 check "missing folder: message" grep -q "^ERROR: nodir/x.db: cannot open the SQLite database" err
 "$TAPELENS" --sqlite= small.bdt 2>err
 same "no file name: status and message" "1|ERROR: --sqlite needs the name of a database file" "$?|$(cat err)"
-for combo in "--sqlite=u.db -c" "-x --sqlite=u.db" "--sqlite=u.db --split=d" "--sqlite=u.db -s" "--sqlite=u.db -D"; do
+for combo in "--sqlite=u.db --json" "--names-template --split=u.db" "--postgres=x --sqlite=u.db" "--sqlite=u.db -c" "-x --sqlite=u.db" "--sqlite=u.db --split=d" "--sqlite=u.db -s" "--sqlite=u.db -D"; do
   # shellcheck disable=SC2086
   "$TAPELENS" $combo small.bdt >out 2>err
   same "usage error: $combo" "1|Usage: $TAPELENS [OPTION]... [FILE]...|Try \`$TAPELENS --help' for more information." \
