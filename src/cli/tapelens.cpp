@@ -208,7 +208,7 @@ int run_load(char* const* args, int count) {
   if (tl_load_mode == TL_LOAD_SQLITE) w = tl_open_sqlite_writer(tl_load_target);
   else if (tl_load_mode == TL_LOAD_POSTGRES) w = tl_open_pg_writer(tl_load_target);
   else w = tl_open_split_writer(tl_load_target);
-  if (!w) return TL_EXIT_FAILURE;
+  if (!w) return tl_shutdown == SIGINT ? TL_EXIT_SIGINT : tl_shutdown == SIGTERM ? TL_EXIT_SIGTERM : TL_EXIT_FAILURE;
   return tl_run_writer(*w, args, count);
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sqlite3.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "tl_dynlib.h"
@@ -16,7 +17,7 @@ namespace {
 
 // The SQLite functions this writer calls, from the library opened at run
 // time (tl_dynlib.h).
-#define TL_SQLITE_FUNCTIONS(X) X(bind_blob) X(bind_int) X(bind_int64) X(bind_null) X(bind_text) X(busy_timeout) X(close) X(column_text) X(db_readonly) X(errmsg) X(exec) X(finalize) X(free) X(last_insert_rowid) X(open_v2) X(prepare_v2) X(reset) X(step)
+#define TL_SQLITE_FUNCTIONS(X) X(bind_blob) X(bind_int) X(bind_int64) X(bind_null) X(bind_text) X(busy_handler) X(close) X(column_text) X(db_readonly) X(errmsg) X(exec) X(finalize) X(free) X(last_insert_rowid) X(open_v2) X(prepare_v2) X(reset) X(step)
 struct sqlite_api {
 #define TL_X(n) decltype(&::sqlite3_##n) n = nullptr;
   TL_SQLITE_FUNCTIONS(TL_X)
@@ -42,6 +43,15 @@ bool load_sqlite() {
 
 // Waiting this long for another loader's lock before giving up (ms).
 constexpr int kBusyTimeoutMs = 10 * 60 * 1000;
+constexpr int kBusyPollMs = 10;
+
+// Waits for another loader's lock, but not past a Ctrl-C or SIGTERM: the
+// run then stops at once. Returns 1 to try again, 0 to give up.
+int busy_wait(void* /*unused*/, int count) {
+  if (tl_shutdown != 0 || count >= kBusyTimeoutMs / kBusyPollMs) return 0;
+  usleep(kBusyPollMs * 1000);
+  return 1;
+}
 
 const char kMetadata[] =
     "CREATE TABLE IF NOT EXISTS tapelens_files(file_id INTEGER PRIMARY KEY, name TEXT NOT NULL, size INTEGER,"
@@ -78,7 +88,11 @@ class sqlite_writer : public tl_writer {
     doc_ = doc.name();
     records_ = rejects_ = 0;
     maker_.reset();
-    if (!exec("BEGIN IMMEDIATE")) return false;
+    if (sq.exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      if (tl_shutdown != 0) fprintf(stderr, "ERROR: %s: stopped while waiting for another loader's lock\n", path_.c_str());
+      else report("cannot start a transaction");
+      return false;
+    }
     in_txn_ = true;
     sqlite3_stmt* s = prepare("INSERT INTO tapelens_files(name, size, version) VALUES(?, ?, ?)");
     if (s == nullptr) return fail_doc();
@@ -353,7 +367,7 @@ std::unique_ptr<tl_writer> tl_open_sqlite_writer(const char* path) {
     sq.close(db);
     return nullptr;
   }
-  sq.busy_timeout(db, kBusyTimeoutMs);
+  sq.busy_handler(db, busy_wait, nullptr);
   // Reading the schema is the first look at the file: a file that is no
   // database fails here, before anything is written to it.
   char* err = nullptr;
@@ -372,7 +386,8 @@ std::unique_ptr<tl_writer> tl_open_sqlite_writer(const char* path) {
   }
   std::string sql = std::string("BEGIN IMMEDIATE;") + kMetadata + "COMMIT;";
   if (sq.exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-    fprintf(stderr, "ERROR: %s: the SQLite database cannot be written: %s\n", path, err != nullptr ? err : "");
+    if (tl_shutdown != 0) fprintf(stderr, "ERROR: %s: stopped while waiting for another loader's lock\n", path);
+    else fprintf(stderr, "ERROR: %s: the SQLite database cannot be written: %s\n", path, err != nullptr ? err : "");
     sq.free(err);
     sq.exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sq.close(db);

@@ -127,6 +127,31 @@ same "all succeed" 0 $?
 same "all files in" "p21.bdt p22.bdt p23.bdt p24.bdt" "$(sq p.db 'SELECT name FROM tapelens_files ORDER BY name' | tr '\n' ' ' | sed 's/ $//')"
 same "all records in" "$(cat p*.bdt | grep -c '^[134]')" "$(sq p.db "SELECT sum(records) FROM tapelens_files")"
 
+# Another writer holds the database: a loader waits for it, and a Ctrl-C
+# while waiting stops it at once.
+sq lk.db 'CREATE TABLE other(x)'
+{ echo "BEGIN IMMEDIATE; INSERT INTO other VALUES (1);"; sleep 3; echo "COMMIT;"; } | sqlite3 lk.db &
+holder=$!
+sleep 1
+start=$(date +%s)
+"$TAPELENS" --sqlite=lk.db small.bdt
+same "a held lock: waited for and loaded" "0|1" "$?|$(sq lk.db 'SELECT count(*) FROM tapelens_files')"
+check "a held lock: waited about as long as it was held" test $(($(date +%s) - start)) -ge 1
+wait $holder
+{ echo "BEGIN IMMEDIATE; INSERT INTO other VALUES (2);"; sleep 8; echo "COMMIT;"; } | sqlite3 lk.db &
+holder=$!
+sleep 1
+"$TAPELENS" --sqlite=lk.db a.bdt 2>err &
+pid=$!
+sleep 1
+start=$(date +%s)
+kill -INT $pid
+wait $pid
+same "Ctrl-C while waiting: status and message" "130|ERROR: lk.db: stopped while waiting for another loader's lock" "$?|$(cat err)"
+check "Ctrl-C while waiting: stopped at once" test $(($(date +%s) - start)) -le 2
+wait $holder
+same "Ctrl-C while waiting: nothing loaded" "small.bdt" "$(sq lk.db 'SELECT name FROM tapelens_files')"
+
 echo "== errors leave things as they were"
 printf 'not a database\n' >notdb
 cp notdb notdb.orig
