@@ -1,10 +1,42 @@
 #include "tl_table_model.h"
 
+#include <cstdlib>
+#include <new>
 #include <regex>
 #include <set>
 
 #include "tl_testutil.h"
 #include "tl_writer.h"
+
+// GCC takes the pairs below for mismatched (operator new returns what
+// malloc gave, operator delete frees it): they are the replacement itself.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+// Allocations are counted while this is set (the test binary's operator new
+// below forwards to malloc).
+static bool g_count_allocations = false;
+static long g_allocations = 0;
+
+void* operator new(std::size_t n) {
+  if (g_count_allocations) g_allocations++;
+  void* p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void* operator new[](std::size_t n) { return operator new(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  if (g_count_allocations) g_allocations++;
+  return std::malloc(n == 0 ? 1 : n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -225,4 +257,35 @@ TEST(TableModel, RowsOfRecords) {
   EXPECT_EQ(rows.make(unknown.data(), unknown.size(), 5).idx, 2);
   rows.reset();
   EXPECT_EQ(rows.make(other.data(), other.size(), 1).idx, 0) << "counted per document";
+}
+
+TEST(TableModel, RowsWithoutAllocating) {
+  tl_test_names();
+  tl_table_model m;
+  tl_row_maker rows(m);
+  std::vector<std::string> recs = {
+      tl_test_rec("10269050", {{48, "ACCT\xe9\xff,\"x"}, {61, "00000012345"}, {72, "0000000010J"}}),
+      tl_test_rec("10269050", {{61, "0000 012345"}}),
+      tl_test_rec("10269050").substr(0, 70) + "\r\n",
+      tl_test_rec("10269050") + "XYZ",
+      tl_test_rec("10010199"),
+      tl_test_rec("10300500"),
+  };
+  for (int i = 0; i < bdtr_count; i++) {
+    recs.push_back(tl_test_rec(std::string(bdtr_list[i].record_id) + bdtr_list[i].record_suffix, {}, '\xe9'));
+  }
+  size_t cells = 0;
+  g_allocations = 0;
+  g_count_allocations = true;
+  for (int round = 0; round < 3; round++) {
+    for (size_t i = 0; i < recs.size(); i++) cells += rows.make(recs[i].data(), recs[i].size(), i + 1).ncells;
+  }
+  g_count_allocations = false;
+  EXPECT_EQ(g_allocations, 0) << "allocations while converting " << cells << " values";
+  EXPECT_GT(cells, 1000u);
+  // The counter itself counts.
+  g_count_allocations = true;
+  std::vector<int> control(10);
+  g_count_allocations = false;
+  EXPECT_EQ(g_allocations, 1);
 }
