@@ -71,6 +71,21 @@ same "notice" "NOTICE: PostgreSQL: a.bdt was loaded before (digest $(digest a.bd
 same "one row in files" "1|$(grep -c '^[134]' a.bdt)" "$(q -c 'SELECT count(*), sum(records) FROM tapelens_files')"
 same "the records once" "$(grep -c '^10010100' a.bdt)" "$(q -c 'SELECT count(*) FROM r100101_00')"
 
+# Two loaders given the same bytes at once: the unique digest lets one in.
+newdb
+"$TAPELENS" --postgres="$conn" c.bdt 2>err1 &
+p1=$!
+"$TAPELENS" --postgres="$conn" c.bdt 2>err2 &
+p2=$!
+wait $p1
+s1=$?
+wait $p2
+s2=$?
+same "the same file twice at once: both succeed" "0 0" "$s1 $s2"
+same "the same file twice at once: one notice" 1 "$(cat err1 err2 | grep -c 'was loaded before')"
+same "the same file twice at once: loaded once" "1|$(grep -c '^10010100' c.bdt)" \
+  "$(q -c 'SELECT count(*) FROM tapelens_files')|$(q -c 'SELECT count(*) FROM r100101_00')"
+
 echo "== four loaders at once"
 newdb
 for s in 41 42 43 44 45 46 47 48; do "$GEN_SAMPLE" --records 3000 --seed $s >p$s.bdt; done
