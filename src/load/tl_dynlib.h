@@ -10,9 +10,13 @@
 // message on standard error naming what is missing.
 void* tl_dynlib_open(const char* soname);
 
-// Resolves symbol name of library lib into the function pointer f. Returns
-// false with a message on standard error when the library lacks it.
+// Reports on standard error that library soname lacks symbol name. Returns
+// false.
 bool tl_dynlib_report_missing(const char* soname, const char* name);
+
+// Resolves symbol name of library lib (opened as soname) into the function
+// pointer f. Returns false with a message on standard error when the
+// library lacks it.
 template <typename F>
 bool tl_dynlib_sym(void* lib, const char* soname, const char* name, F& f) {
   void* p = dlsym(lib, name);
