@@ -96,6 +96,8 @@ same "the same bytes under another name are skipped too" 2 "$(sq v.db 'SELECT co
 echo "== record filters"
 "$TAPELENS" -3 --sqlite=f.db a.bdt
 same "-3 loads only detail layouts" "30" "$(sq f.db 'SELECT DISTINCT class FROM tapelens_layouts')"
+"$TAPELENS" --layouts=102690,4005 --sqlite=l.db small.bdt
+same "--layouts loads only those" "r102690_50 r400505_01" "$(sq l.db 'SELECT table_name FROM tapelens_layouts ORDER BY 1' | tr '\n' ' ' | sed 's/ $//')"
 
 echo "== interrupted load"
 for sig in INT TERM; do
