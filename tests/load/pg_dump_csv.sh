@@ -11,7 +11,7 @@ mkdir -p "$dir"
 q() { psql "$conn" -X -q -v ON_ERROR_STOP=1 "$@"; }
 q -c "\\copy (SELECT * FROM tapelens_layouts ORDER BY table_name) TO '$dir/tapelens_layouts.csv' CSV HEADER"
 q -c "\\copy (SELECT * FROM tapelens_columns ORDER BY table_name, ordinal) TO '$dir/tapelens_columns.csv' CSV HEADER"
-# One session for all tables.
+# One psql run for all tables.
 for t in $(q -At -c "SELECT table_name FROM tapelens_layouts"); do
   echo "\\copy (SELECT * FROM \"$t\" ORDER BY file_id, line) TO '$dir/$t.csv' CSV HEADER"
 done | q
