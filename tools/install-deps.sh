@@ -5,9 +5,10 @@ set -euo pipefail
 # The build: compiler, CMake and the libraries the program links.
 build=(g++ cmake make pkg-config libarchive-dev libxxhash-dev libsqlite3-dev libpq-dev)
 # The tests: GoogleTest, Google Benchmark, real parsers, compressors and
-# archivers, the SQLite shell and a PostgreSQL server, Chromium.
+# archivers, the SQLite shell and a PostgreSQL server, Chromium, Python (the
+# load tests compare loads with the -D output through it).
 tests=(libgtest-dev libbenchmark-dev libxml2-utils jq time chromium sqlite3 postgresql
-  gzip bzip2 xz-utils zstd zip unzip tar xxhash bsdextrautils groff man-db)
+  gzip bzip2 xz-utils zstd zip unzip tar xxhash bsdextrautils groff man-db python3)
 packages=("$@")
 if [ ${#packages[@]} -eq 1 ] && [ "${packages[0]}" = --build ]; then
   packages=("${build[@]}")

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -14,6 +15,9 @@
 #include "tl_layouts.h"
 #include "tl_logging.h"
 #include "tl_mrot.h"
+#include "tl_pg_writer.h"
+#include "tl_split_writer.h"
+#include "tl_sqlite_writer.h"
 #include "tl_names_file.h"
 #include "tl_summary.h"
 
@@ -43,6 +47,10 @@ const struct option longopts[] = {
     {"billrecords", no_argument, nullptr, '1'},
     {"detailrecords", no_argument, nullptr, '3'},
     {"csrrecords", no_argument, nullptr, '4'},
+    // Database load (tl_load_mode below).
+    {"sqlite", required_argument, nullptr, 0x100},
+    {"postgres", required_argument, nullptr, 0x101},
+    {"split", required_argument, nullptr, 0x102},
     // Long-only options of run-time names, JSON Lines and the record-key filter.
     {"names", required_argument, nullptr, 1001},
     {"names-template", no_argument, nullptr, 1002},
@@ -171,6 +179,39 @@ void report_output_failure(int err) {
           outfile == stdout ? "standard output" : outFileName, strerror(err));
 }
 
+// Database load: --sqlite, --postgres and --split, each a mode of its own
+// that no output format option goes with.
+enum tl_load_kind { TL_LOAD_NONE, TL_LOAD_SQLITE, TL_LOAD_POSTGRES, TL_LOAD_SPLIT };
+tl_load_kind tl_load_mode = TL_LOAD_NONE;
+const char* tl_load_target = nullptr;
+int tl_load_formats_seen = 0;
+
+// Counts the options that choose an output format or mode (1002 is
+// --names-template, 1003 --json).
+void note_format_option(int c) {
+  if (c == 'a' || c == 'c' || c == 'D' || c == 't' || c == 'w' || c == 'x' || c == 's' || c == 'S' || c == 1002 ||
+      c == 1003)
+    tl_load_formats_seen++;
+}
+
+// Takes one load option; returns false when it meets another mode.
+bool take_load_option(int c, const char* arg) {
+  if (tl_load_mode != TL_LOAD_NONE) return false;
+  tl_load_mode = c == 0x100 ? TL_LOAD_SQLITE : c == 0x101 ? TL_LOAD_POSTGRES : TL_LOAD_SPLIT;
+  tl_load_target = arg;
+  return true;
+}
+
+// Runs the load over the file arguments; returns the exit status.
+int run_load(char* const* args, int count) {
+  std::unique_ptr<tl_writer> w;
+  if (tl_load_mode == TL_LOAD_SQLITE) w = tl_open_sqlite_writer(tl_load_target);
+  else if (tl_load_mode == TL_LOAD_POSTGRES) w = tl_open_pg_writer(tl_load_target);
+  else w = tl_open_split_writer(tl_load_target);
+  if (!w) return tl_shutdown == SIGINT ? TL_EXIT_SIGINT : tl_shutdown == SIGTERM ? TL_EXIT_SIGTERM : TL_EXIT_FAILURE;
+  return tl_run_writer(*w, args, count);
+}
+
 }  // namespace
 
 void usage(int status) {
@@ -210,7 +251,10 @@ tl_opts_result read_options(int argc, char* argv[]) {
 
   optind = 0;  // a full re-initialisation of the parser, for repeated calls
   int c;
+  tl_load_mode = TL_LOAD_NONE;
+  tl_load_formats_seen = 0;
   while ((c = getopt_long(argc, argv, kShortOpts, longopts, nullptr)) != -1) {
+    note_format_option(c);
     switch (c) {
       case 'a':
         output_format = 9;
@@ -314,6 +358,11 @@ tl_opts_result read_options(int argc, char* argv[]) {
         display_detail = 0;
         debug_msg("DEBUG: Display CSR only is ON\n");
         break;
+      case 0x100:
+      case 0x101:
+      case 0x102:
+        if (!take_load_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
+        break;
       case 1001:
       case 1002:
       case 1003:
@@ -324,6 +373,7 @@ tl_opts_result read_options(int argc, char* argv[]) {
         return TL_OPTS_USAGE_ERROR;
     }
   }
+  if (tl_load_mode != TL_LOAD_NONE && tl_load_formats_seen > 0) return TL_OPTS_USAGE_ERROR;
   return TL_OPTS_RUN;
 }
 
@@ -369,6 +419,8 @@ int tl_main(int argc, char* argv[]) {
 
   // Output to a terminal stays line-buffered so a person sees it as it comes.
   if (!isatty(fileno(outfile))) setvbuf(outfile, nullptr, _IOFBF, 1 << 18);
+
+  if (tl_load_mode != TL_LOAD_NONE) return run_load(argv + optind, argc - optind);
 
   int writer_status = TL_EXIT_OK;
   if (json_mode && optind < argc) {

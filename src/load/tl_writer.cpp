@@ -7,6 +7,15 @@
 #include "tl_core.h"
 #include "tl_globals.h"
 
+void tl_digest_hex(const tl_digest& d, char* out) {
+  static const char kHex[] = "0123456789abcdef";
+  for (int i = 0; i < 16; i++) {
+    out[i] = kHex[(d.high >> (60 - 4 * i)) & 0xf];
+    out[16 + i] = kHex[(d.low >> (60 - 4 * i)) & 0xf];
+  }
+  out[32] = '\0';
+}
+
 int tl_run_writer(tl_writer& writer, char* const* args, int count) {
   bool stop = false;
   XXH3_state_t* hash = writer.wants_digest() ? XXH3_createState() : nullptr;

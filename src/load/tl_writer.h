@@ -16,6 +16,10 @@ struct tl_digest {
   uint64_t low = 0;
 };
 
+// Writes the digest as xxh128sum prints it, 32 lower-case hex digits and a
+// NUL, into out (33 bytes).
+void tl_digest_hex(const tl_digest& d, char* out);
+
 class tl_writer {
  public:
   virtual ~tl_writer() = default;

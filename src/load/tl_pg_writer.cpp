@@ -1,0 +1,482 @@
+// The PostgreSQL writer. Rows are gathered per table in COPY text form and
+// sent in batches with COPY FROM STDIN inside the document's transaction.
+// Tables are made on a second connection, in short transactions of their
+// own under an advisory lock, so that loaders running at once neither
+// collide on a new table nor wait for each other's documents.
+#include "tl_pg_writer.h"
+
+#include <cstdio>
+#include <cstring>
+#include <libpq-fe.h>
+#include <string>
+#include <vector>
+
+#include "tl_dynlib.h"
+#include "tl_globals.h"
+#include "tl_table_model.h"
+
+namespace {
+
+// The libpq functions this writer calls, from the library opened at run
+// time (tl_dynlib.h).
+#define TL_PQ_FUNCTIONS(X) X(clear) X(connectdb) X(errorMessage) X(escapeLiteral) X(exec) X(execParams) X(finish) X(freemem) X(getResult) X(getvalue) X(ntuples) X(putCopyData) X(putCopyEnd) X(resultErrorField) X(resultStatus) X(setClientEncoding) X(status)
+struct pq_api {
+#define TL_X(n) decltype(&::PQ##n) n = nullptr;
+  TL_PQ_FUNCTIONS(TL_X)
+#undef TL_X
+};
+pq_api pq;
+const char kPqLib[] = "libpq.so.5";
+
+// Opens the library once; returns false (message printed) when it or one of
+// its functions is missing.
+bool load_pq() {
+  static int state = 0;
+  if (state == 0) {
+    void* lib = tl_dynlib_open(kPqLib);
+    bool ok = lib != nullptr;
+#define TL_X(n) ok = ok && tl_dynlib_sym(lib, kPqLib, "PQ" #n, pq.n);
+    TL_PQ_FUNCTIONS(TL_X)
+#undef TL_X
+    state = ok ? 1 : -1;
+  }
+  return state == 1;
+}
+
+// A table's rows are sent once this many bytes of them are gathered, and
+// every table's once all of them hold this many: memory stays bounded.
+constexpr size_t kTableBatch = 128 * 1024;
+constexpr size_t kAllBatches = 8 * 1024 * 1024;
+// The advisory lock that table making runs under ("tlload").
+const char kDdlLock[] = "SELECT pg_advisory_xact_lock(127978248167780)";
+
+const char kMetadata[] =
+    "CREATE TABLE IF NOT EXISTS tapelens_files(file_id bigserial PRIMARY KEY, name text NOT NULL, size bigint,"
+    " digest text UNIQUE, records bigint, rejects bigint, loaded_at timestamptz, version text);"
+    "CREATE TABLE IF NOT EXISTS tapelens_rejects(file_id bigint NOT NULL, line bigint NOT NULL,"
+    " reason text NOT NULL, raw bytea NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS tapelens_columns(table_name text NOT NULL, column_name text NOT NULL,"
+    " ordinal integer NOT NULL, display_name text, start integer, length integer, decimals integer,"
+    " PRIMARY KEY(table_name, column_name));"
+    "CREATE TABLE IF NOT EXISTS tapelens_layouts(table_name text PRIMARY KEY, record_key text NOT NULL,"
+    " class text NOT NULL, name text);";
+
+std::string quoted(const std::string& id) {
+  std::string q = "\"";
+  for (char c : id) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+std::string column_type(const tl_column& c) {
+  if (c.field == nullptr) return "bigint";
+  if (c.decimals < 0) return "text";
+  return "numeric(" + std::to_string(c.length) + "," + std::to_string(c.decimals) + ")";
+}
+
+// The message of a failed call, without its line end.
+std::string pq_message(PGconn* conn) {
+  std::string m = pq.errorMessage(conn);
+  while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+  return m;
+}
+
+// Appends a text value in COPY text form.
+void put_copy_text(std::string& out, const char* p, size_t n) {
+  for (size_t i = 0; i < n; i++) {
+    const char c = p[i];
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+}
+
+void put_number(std::string& out, long long v) {
+  char d[24];
+  out.append(d, static_cast<size_t>(snprintf(d, sizeof d, "%lld", v)));
+}
+
+class pg_writer : public tl_writer {
+ public:
+  pg_writer(PGconn* conn, PGconn* ddl) : conn_(conn), ddl_(ddl), model_(), maker_(model_) {
+    buffers_.resize(static_cast<size_t>(bdtr_count) + 1);
+    ready_.resize(static_cast<size_t>(bdtr_count));
+  }
+  ~pg_writer() override { close(); }
+
+  bool wants_digest() const override { return true; }
+
+  bool begin(const tl_document& doc) override {
+    doc_ = doc.name();
+    records_ = rejects_ = 0;
+    maker_.reset();
+    if (!command(conn_, "BEGIN")) return false;
+    in_txn_ = true;
+    char size[24];
+    snprintf(size, sizeof size, "%lld", doc.size());
+    const char* params[] = {doc_, doc.size() >= 0 ? size : nullptr, TL_VERSION};
+    PGresult* r = pq.execParams(conn_, "INSERT INTO tapelens_files(name, size, version) VALUES($1, $2, $3) RETURNING file_id",
+                               3, nullptr, params, nullptr, nullptr, 0);
+    if (pq.resultStatus(r) != PGRES_TUPLES_OK || pq.ntuples(r) != 1) {
+      pq.clear(r);
+      report("cannot record the file");
+      return fail_doc();
+    }
+    file_id_ = pq.getvalue(r, 0, 0);
+    pq.clear(r);
+    return true;
+  }
+
+  bool record(const char* rec, size_t len, unsigned long long line) override {
+    const tl_row& row = maker_.make(rec, len, line);
+    records_++;
+    if (row.table != nullptr) {
+      const size_t at = static_cast<size_t>(row.table->rindex);
+      if (ready_[at] == kUnknown) {
+        // Made with the next batch, together with the others met by then.
+        ready_[at] = kPending;
+        pending_.push_back(row.table->rindex);
+      }
+      std::string& b = buffers_[at];
+      const size_t before = b.size();
+      put_keys(b, row);
+      for (size_t k = 0; k < row.ncells; k++) {
+        b += '\t';
+        const tl_cell& c = row.cells[k];
+        if (c.kind == tl_cell::text) {
+          put_copy_text(b, c.p, c.n);
+        } else if (c.kind == tl_cell::amount) {
+          char d[64];
+          b.append(d, tl_put_decimal(c.units, c.decimals, d));
+        } else {
+          b += "\\N";
+        }
+      }
+      b += '\n';
+      total_ += b.size() - before;
+      if (b.size() >= kTableBatch && !send(at)) return false;
+    }
+    if (row.reject != nullptr) {
+      rejects_++;
+      std::string& b = buffers_.back();
+      const size_t before = b.size();
+      b += file_id_;
+      b += '\t';
+      put_number(b, static_cast<long long>(row.line));
+      b += '\t';
+      put_copy_text(b, row.reject, std::strlen(row.reject));
+      b += "\t\\\\x";
+      static const char kHex[] = "0123456789abcdef";
+      for (size_t i = 0; i < row.raw_len; i++) {
+        const unsigned char c = static_cast<unsigned char>(row.raw[i]);
+        b += kHex[c >> 4];
+        b += kHex[c & 15];
+      }
+      b += '\n';
+      total_ += b.size() - before;
+      if (b.size() >= kTableBatch && !send(buffers_.size() - 1)) return false;
+    }
+    if (total_ >= kAllBatches) return send_all();
+    return true;
+  }
+
+  bool end(bool complete, const tl_digest& digest) override {
+    if (!in_txn_) return false;
+    if (!complete) {
+      drop_batches();
+      rollback();
+      fprintf(stderr, "ERROR: PostgreSQL: loading %s stopped; nothing of it was kept\n", doc_);
+      // Rolled back: the run goes on with the next input, as every mode does
+      // after a failed read (a signal stops it in the driver).
+      return true;
+    }
+    if (!send_all()) return fail_doc();
+    char hex[33];
+    tl_digest_hex(digest, hex);
+    std::string records = std::to_string(records_), rejects = std::to_string(rejects_);
+    const char* params[] = {hex, records.c_str(), rejects.c_str(), file_id_.c_str()};
+    PGresult* r = pq.execParams(conn_,
+                               "UPDATE tapelens_files SET digest = $1, records = $2, rejects = $3, loaded_at = now()"
+                               " WHERE file_id = $4",
+                               4, nullptr, params, nullptr, nullptr, 0);
+    const bool ok = pq.resultStatus(r) == PGRES_COMMAND_OK;
+    const char* state = pq.resultErrorField(r, PG_DIAG_SQLSTATE);
+    const bool seen = !ok && state != nullptr && std::strcmp(state, "23505") == 0;
+    pq.clear(r);
+    if (seen) {
+      rollback();
+      fprintf(stderr, "NOTICE: PostgreSQL: %s was loaded before (digest %s); skipped\n", doc_, hex);
+      return true;
+    }
+    if (!ok) {
+      report("cannot record the file");
+      return fail_doc();
+    }
+    if (!command(conn_, "COMMIT")) {
+      in_txn_ = false;
+      return false;
+    }
+    in_txn_ = false;
+    return true;
+  }
+
+  bool finish() override {
+    if (in_txn_) rollback();
+    close();
+    return true;
+  }
+
+ private:
+  void close() {
+    if (conn_ != nullptr) pq.finish(conn_);
+    if (ddl_ != nullptr) pq.finish(ddl_);
+    conn_ = ddl_ = nullptr;
+  }
+
+  void report(const char* what, PGconn* c = nullptr) {
+    fprintf(stderr, "ERROR: PostgreSQL: %s: %s\n", what, pq_message(c != nullptr ? c : conn_).c_str());
+  }
+
+  bool command(PGconn* c, const char* sql) {
+    PGresult* r = pq.exec(c, sql);
+    const bool ok = pq.resultStatus(r) == PGRES_COMMAND_OK || pq.resultStatus(r) == PGRES_TUPLES_OK;
+    pq.clear(r);
+    if (!ok) report("command failed", c);
+    return ok;
+  }
+
+  void rollback() {
+    PGresult* r = pq.exec(conn_, "ROLLBACK");
+    pq.clear(r);
+    in_txn_ = false;
+  }
+
+  bool fail_doc() {
+    drop_batches();
+    if (in_txn_) rollback();
+    return false;
+  }
+
+  void drop_batches() {
+    for (std::string& b : buffers_) b.clear();
+    total_ = 0;
+  }
+
+  void put_keys(std::string& b, const tl_row& row) {
+    b += file_id_;
+    b += '\t';
+    put_number(b, static_cast<long long>(row.line));
+    b += '\t';
+    put_number(b, row.idx);
+  }
+
+  // Sends the rows gathered for buffer at (a layout, or the rejects last).
+  bool send(size_t at) {
+    std::string& b = buffers_[at];
+    if (b.empty()) return true;
+    if (!make_pending()) return false;
+    const std::string table = at + 1 == buffers_.size() ? std::string("tapelens_rejects")
+                                                       : quoted(model_.table(static_cast<int>(at))->name);
+    const std::string sql = "COPY " + table + " FROM STDIN";
+    PGresult* r = pq.exec(conn_, sql.c_str());
+    const bool copying = pq.resultStatus(r) == PGRES_COPY_IN;
+    pq.clear(r);
+    if (!copying) {
+      report("cannot start COPY");
+      return false;
+    }
+    bool ok = pq.putCopyData(conn_, b.data(), static_cast<int>(b.size())) == 1;
+    ok = pq.putCopyEnd(conn_, ok ? nullptr : "send failed") == 1 && ok;
+    while ((r = pq.getResult(conn_)) != nullptr) {
+      if (pq.resultStatus(r) != PGRES_COMMAND_OK) ok = false;
+      pq.clear(r);
+    }
+    if (!ok) {
+      report("COPY failed");
+      return false;
+    }
+    total_ -= b.size();
+    b.clear();
+    return true;
+  }
+
+  bool send_all() {
+    for (size_t i = 0; i < buffers_.size(); i++) {
+      if (!send(i)) return false;
+    }
+    return true;
+  }
+
+  // Makes the tables met since the last batch that are missing, and checks
+  // that those there have the columns this build writes: on the table
+  // connection, in one transaction under the advisory lock, committed at
+  // once. Returns false (message printed) when one has other columns.
+  bool make_pending() {
+    if (pending_.empty()) return true;
+    if (!command(ddl_, "BEGIN") || !command(ddl_, kDdlLock)) return ddl_failed();
+    std::string names = "{";
+    for (size_t i = 0; i < pending_.size(); i++) {
+      if (i > 0) names += ",";
+      names += model_.table(pending_[i])->name;
+    }
+    names += "}";
+    const char* params[] = {names.c_str()};
+    PGresult* r = pq.execParams(ddl_,
+                               "SELECT c.relname, a.attname, format_type(a.atttypid, a.atttypmod)"
+                               " FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid"
+                               " WHERE c.relnamespace = (SELECT oid FROM pg_namespace WHERE nspname = current_schema())"
+                               " AND c.relname = ANY($1)"
+                               " AND a.attnum > 0 AND NOT a.attisdropped ORDER BY c.relname, a.attnum",
+                               1, nullptr, params, nullptr, nullptr, 0);
+    if (pq.resultStatus(r) != PGRES_TUPLES_OK) {
+      pq.clear(r);
+      report("cannot read the table list", ddl_);
+      return ddl_failed();
+    }
+    std::string sql;
+    bool ok = true;
+    for (int rindex : pending_) {
+      const tl_table& t = *model_.table(rindex);
+      // The rows of this table, in column order.
+      size_t k = 0;
+      bool same = true;
+      for (int i = 0; i < pq.ntuples(r); i++) {
+        if (t.name != pq.getvalue(r, i, 0)) continue;
+        same = same && k < t.columns.size() && t.columns[k].name == pq.getvalue(r, i, 1) &&
+               column_type(t.columns[k]) == pq.getvalue(r, i, 2);
+        k++;
+      }
+      if (k == 0) {
+        add_create(t, sql);
+      } else if (!same || k != t.columns.size()) {
+        fprintf(stderr,
+                "ERROR: PostgreSQL: table %s has other columns than this tapelens makes for layout %s; nothing of %s "
+                "loaded\n",
+                t.name.c_str(), t.record_key.c_str(), doc_);
+        ok = false;
+        break;
+      }
+    }
+    pq.clear(r);
+    if (!ok) return ddl_failed();
+    sql += "COMMIT";
+    r = pq.exec(ddl_, sql.c_str());
+    ok = pq.resultStatus(r) == PGRES_COMMAND_OK;
+    pq.clear(r);
+    if (!ok) {
+      report("cannot make the tables", ddl_);
+      return ddl_failed();
+    }
+    for (int rindex : pending_) ready_[static_cast<size_t>(rindex)] = kReady;
+    pending_.clear();
+    return true;
+  }
+
+  // Appends the statements that make table t, its columns and its layout.
+  void add_create(const tl_table& t, std::string& sql) {
+    sql += "CREATE TABLE " + quoted(t.name) + "(";
+    for (size_t i = 0; i < t.columns.size(); i++) {
+      const tl_column& c = t.columns[i];
+      if (i > 0) sql += ", ";
+      sql += quoted(c.name) + " " + column_type(c);
+      if (i < kTlKeyColumns) sql += " NOT NULL";
+    }
+    sql += "); INSERT INTO tapelens_columns VALUES ";
+    for (size_t i = 0; i < t.columns.size(); i++) {
+      const tl_column& c = t.columns[i];
+      sql += i > 0 ? ", (" : "(";
+      sql += literal(t.name) + ", " + literal(c.name) + ", " + std::to_string(i + 1) + ", ";
+      if (c.field != nullptr) {
+        sql += literal(c.display) + ", " + std::to_string(c.start) + ", " + std::to_string(c.length) + ", ";
+      } else {
+        sql += "NULL, NULL, NULL, ";
+      }
+      sql += c.decimals >= 0 ? std::to_string(c.decimals) : std::string("NULL");
+      sql += ")";
+    }
+    sql +=
+        " ON CONFLICT (table_name, column_name) DO UPDATE SET ordinal = EXCLUDED.ordinal,"
+        " display_name = EXCLUDED.display_name, start = EXCLUDED.start, length = EXCLUDED.length,"
+        " decimals = EXCLUDED.decimals; INSERT INTO tapelens_layouts VALUES (" +
+        literal(t.name) + ", " + literal(t.record_key) + ", " + literal(t.record_class) + ", " +
+        literal(t.layout_name) +
+        ") ON CONFLICT (table_name) DO UPDATE SET record_key = EXCLUDED.record_key, class = EXCLUDED.class,"
+        " name = EXCLUDED.name; ";
+  }
+
+  std::string literal(const std::string& v) {
+    char* e = pq.escapeLiteral(ddl_, v.data(), v.size());
+    if (e == nullptr) return "NULL";
+    std::string out = e;
+    pq.freemem(e);
+    return out;
+  }
+
+  bool ddl_failed() {
+    PGresult* r = pq.exec(ddl_, "ROLLBACK");
+    pq.clear(r);
+    return false;
+  }
+
+  PGconn* conn_;
+  PGconn* ddl_;
+  tl_table_model model_;
+  tl_row_maker maker_;
+  std::vector<std::string> buffers_;  // one per layout, then the rejects
+  enum : unsigned char { kUnknown, kPending, kReady };
+  std::vector<unsigned char> ready_;  // per layout: table not met, to be made, there
+  std::vector<int> pending_;          // layouts whose tables the next batch makes
+  size_t total_ = 0;
+  std::string file_id_;
+  const char* doc_ = "";
+  unsigned long long records_ = 0;
+  unsigned long long rejects_ = 0;
+  bool in_txn_ = false;
+};
+
+PGconn* connect(const char* conninfo) {
+  PGconn* c = pq.connectdb(conninfo);
+  if (c == nullptr || pq.status(c) != CONNECTION_OK) {
+    fprintf(stderr, "ERROR: PostgreSQL: cannot connect: %s\n", c != nullptr ? pq_message(c).c_str() : "out of memory");
+    pq.finish(c);
+    return nullptr;
+  }
+  if (pq.setClientEncoding(c, "UTF8") != 0) {
+    fprintf(stderr, "ERROR: PostgreSQL: cannot use UTF8: %s\n", pq_message(c).c_str());
+    pq.finish(c);
+    return nullptr;
+  }
+  PGresult* r = pq.exec(c, "SET client_min_messages = warning");
+  pq.clear(r);
+  return c;
+}
+
+}  // namespace
+
+std::unique_ptr<tl_writer> tl_open_pg_writer(const char* conninfo) {
+  if (!load_pq()) return nullptr;
+  PGconn* conn = connect(conninfo);
+  if (conn == nullptr) return nullptr;
+  PGconn* ddl = connect(conninfo);
+  if (ddl == nullptr) {
+    pq.finish(conn);
+    return nullptr;
+  }
+  const std::string sql = std::string("BEGIN;") + kDdlLock + ";" + kMetadata + "COMMIT;";
+  PGresult* r = pq.exec(ddl, sql.c_str());
+  const bool ok = pq.resultStatus(r) == PGRES_COMMAND_OK;
+  pq.clear(r);
+  if (!ok) {
+    fprintf(stderr, "ERROR: PostgreSQL: cannot make the tapelens tables: %s\n", pq_message(ddl).c_str());
+    pq.finish(ddl);
+    pq.finish(conn);
+    return nullptr;
+  }
+  return std::unique_ptr<tl_writer>(new pg_writer(conn, ddl));
+}

@@ -1,0 +1,273 @@
+// The split writer: each layout's rows in DIR/<table>.csv under a header row
+// of its column names, with the rejects and the files beside them. A
+// document that does not end whole is cut off the files again.
+#include "tl_split_writer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tl_globals.h"
+#include "tl_table_model.h"
+
+namespace {
+
+struct csv_file {
+  FILE* f = nullptr;
+  off_t keep = 0;  // the size to cut back to when the document in hand fails
+};
+
+class split_writer : public tl_writer {
+ public:
+  explicit split_writer(const char* dir) : dir_(dir), model_(), maker_(model_) {
+    files_.resize(static_cast<size_t>(bdtr_count) + 2);
+  }
+  ~split_writer() override { close_all(); }
+
+  bool wants_digest() const override { return true; }
+
+  bool begin(const tl_document& doc) override {
+    doc_ = doc.name();
+    doc_size_ = doc.size();
+    file_id_++;
+    records_ = rejects_ = 0;
+    maker_.reset();
+    for (csv_file& c : files_) {
+      if (c.f != nullptr) c.keep = ftello(c.f);
+    }
+    return true;
+  }
+
+  bool record(const char* rec, size_t len, unsigned long long line) override {
+    const tl_row& row = maker_.make(rec, len, line);
+    records_++;
+    if (row.table != nullptr) {
+      csv_file* c = open_table(*row.table);
+      if (c == nullptr) return false;
+      line_.clear();
+      put_keys(row);
+      for (size_t k = 0; k < row.ncells; k++) {
+        line_ += ',';
+        const tl_cell& cell = row.cells[k];
+        if (cell.kind == tl_cell::text) {
+          if (cell.n == 0) line_ += "\"\"";
+          else tl_append_csv_field(line_, cell.p, cell.n);
+        } else if (cell.kind == tl_cell::amount) {
+          char d[64];
+          line_.append(d, tl_put_decimal(cell.units, cell.decimals, d));
+        }
+      }
+      line_ += "\r\n";
+      if (!put(*c)) return false;
+    }
+    if (row.reject != nullptr) {
+      rejects_++;
+      csv_file* c = open_meta(kRejects, "file_id,line,reason,raw");
+      if (c == nullptr) return false;
+      line_.clear();
+      put_number(file_id_);
+      line_ += ',';
+      put_number(static_cast<long long>(row.line));
+      line_ += ',';
+      tl_append_csv_field(line_, row.reject, std::strlen(row.reject));
+      // The raw bytes in the hex form that PostgreSQL reads into a bytea.
+      line_ += ",\\x";
+      static const char kHex[] = "0123456789abcdef";
+      for (size_t i = 0; i < row.raw_len; i++) {
+        const unsigned char b = static_cast<unsigned char>(row.raw[i]);
+        line_ += kHex[b >> 4];
+        line_ += kHex[b & 15];
+      }
+      line_ += "\r\n";
+      if (!put(*c)) return false;
+    }
+    return true;
+  }
+
+  bool end(bool complete, const tl_digest& digest) override {
+    if (!complete) {
+      cut_back();
+      fprintf(stderr, "ERROR: %s: writing %s stopped; nothing of it was kept\n", dir_.c_str(), doc_);
+      // Rolled back: the run goes on with the next input, as every mode does
+      // after a failed read (a signal stops it in the driver).
+      return true;
+    }
+    csv_file* c = open_meta(kFiles, "file_id,name,size,digest,records,rejects,loaded_at,version");
+    if (c == nullptr) return false;
+    char hex[33];
+    tl_digest_hex(digest, hex);
+    char when[32];
+    time_t now = time(nullptr);
+    struct tm tm;
+    gmtime_r(&now, &tm);
+    strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    line_.clear();
+    put_number(file_id_);
+    line_ += ',';
+    tl_append_csv_field(line_, doc_, std::strlen(doc_));
+    line_ += ',';
+    if (doc_size_ >= 0) put_number(doc_size_);
+    line_ += std::string(",") + hex + ",";
+    put_number(static_cast<long long>(records_));
+    line_ += ',';
+    put_number(static_cast<long long>(rejects_));
+    line_ += std::string(",") + when + "," + TL_VERSION + "\r\n";
+    if (!put(*c)) return false;
+    // A document counts as written once all of it is out of the buffers.
+    for (csv_file& f : files_) {
+      if (f.f != nullptr && fflush(f.f) != 0) return failed_write();
+    }
+    return true;
+  }
+
+  bool finish() override {
+    bool ok = write_model();
+    return close_all() && ok;
+  }
+
+  static constexpr size_t kRejects = 0;
+  static constexpr size_t kFiles = 1;
+
+ private:
+  bool failed_write() {
+    fprintf(stderr, "ERROR: %s: cannot write: %s\n", dir_.c_str(), strerror(errno));
+    return false;
+  }
+
+  bool put(csv_file& c) {
+    if (fwrite(line_.data(), 1, line_.size(), c.f) == line_.size()) return true;
+    return failed_write();
+  }
+
+  void put_number(long long v) {
+    char d[24];
+    line_.append(d, static_cast<size_t>(snprintf(d, sizeof d, "%lld", v)));
+  }
+
+  void put_keys(const tl_row& row) {
+    put_number(file_id_);
+    line_ += ',';
+    put_number(static_cast<long long>(row.line));
+    line_ += ',';
+    put_number(row.idx);
+  }
+
+  csv_file* open_file(csv_file& c, const std::string& name, const std::string& header) {
+    if (c.f != nullptr) return &c;
+    std::string path = dir_ + "/" + name + ".csv";
+    c.f = fopen(path.c_str(), "w");
+    if (c.f == nullptr) {
+      fprintf(stderr, "ERROR: %s: cannot create %s: %s\n", dir_.c_str(), path.c_str(), strerror(errno));
+      return nullptr;
+    }
+    setvbuf(c.f, nullptr, _IOFBF, 1 << 16);
+    line_ = header + "\r\n";
+    if (!put(c)) return nullptr;
+    c.keep = ftello(c.f);
+    return &c;
+  }
+
+  csv_file* open_meta(size_t which, const char* header) {
+    return open_file(files_[which], which == kRejects ? "tapelens_rejects" : "tapelens_files", header);
+  }
+
+  csv_file* open_table(const tl_table& t) {
+    csv_file& c = files_[static_cast<size_t>(t.rindex) + 2];
+    if (c.f != nullptr) return &c;
+    std::string header;
+    for (const tl_column& col : t.columns) {
+      if (!header.empty()) header += ',';
+      tl_append_csv_field(header, col.name.data(), col.name.size());
+    }
+    return open_file(c, t.name, header);
+  }
+
+  void cut_back() {
+    for (csv_file& c : files_) {
+      if (c.f == nullptr) continue;
+      fflush(c.f);
+      if (ftruncate(fileno(c.f), c.keep) == 0) fseeko(c.f, c.keep, SEEK_SET);
+    }
+  }
+
+  // The columns and layouts of the tables written, as the databases hold them.
+  bool write_model() {
+    std::string cols = "table_name,column_name,ordinal,display_name,start,length,decimals\r\n";
+    std::string lays = "table_name,record_key,class,name\r\n";
+    bool any = false;
+    for (int i = 0; i < bdtr_count; i++) {
+      if (files_[static_cast<size_t>(i) + 2].f == nullptr) continue;
+      const tl_table& t = *model_.table(i);
+      any = true;
+      for (size_t k = 0; k < t.columns.size(); k++) {
+        const tl_column& c = t.columns[k];
+        cols += t.name + "," + c.name + "," + std::to_string(k + 1) + ",";
+        if (c.field != nullptr) {
+          tl_append_csv_field(cols, c.display.data(), c.display.size());
+          cols += "," + std::to_string(c.start) + "," + std::to_string(c.length);
+        } else {
+          cols += ",,";
+        }
+        cols += ",";
+        if (c.decimals >= 0) cols += std::to_string(c.decimals);
+        cols += "\r\n";
+      }
+      lays += t.name + "," + t.record_key + "," + t.record_class + ",";
+      tl_append_csv_field(lays, t.layout_name.data(), t.layout_name.size());
+      lays += "\r\n";
+    }
+    if (!any) return true;
+    for (const auto& [name, text] : {std::pair<const char*, std::string*>{"tapelens_columns", &cols},
+                                     std::pair<const char*, std::string*>{"tapelens_layouts", &lays}}) {
+      std::string path = dir_ + "/" + name + ".csv";
+      FILE* f = fopen(path.c_str(), "w");
+      if (f == nullptr || fwrite(text->data(), 1, text->size(), f) != text->size()) {
+        if (f != nullptr) fclose(f);
+        return failed_write();
+      }
+      if (fclose(f) != 0) return failed_write();
+    }
+    return true;
+  }
+
+  bool close_all() {
+    bool ok = true;
+    for (csv_file& c : files_) {
+      if (c.f == nullptr) continue;
+      if (fclose(c.f) != 0 && ok) ok = failed_write();
+      c.f = nullptr;
+    }
+    return ok;
+  }
+
+  std::string dir_;
+  tl_table_model model_;
+  tl_row_maker maker_;
+  std::vector<csv_file> files_;  // rejects, files, then one per layout
+  std::string line_;
+  const char* doc_ = "";
+  long long doc_size_ = -1;
+  long long file_id_ = 0;
+  unsigned long long records_ = 0;
+  unsigned long long rejects_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<tl_writer> tl_open_split_writer(const char* dir) {
+  struct stat st;
+  if (stat(dir, &st) != 0) {
+    if (mkdir(dir, 0777) != 0) {
+      fprintf(stderr, "ERROR: cannot create the folder %s: %s\n", dir, strerror(errno));
+      return nullptr;
+    }
+  } else if (!S_ISDIR(st.st_mode)) {
+    fprintf(stderr, "ERROR: %s is not a folder\n", dir);
+    return nullptr;
+  }
+  return std::unique_ptr<tl_writer>(new split_writer(dir));
+}
