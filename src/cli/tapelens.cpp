@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include "tl_core.h"
 #include "tl_globals.h"
@@ -86,27 +89,55 @@ void debug_msg(const char* msg) {
   if (debug_flag == 1) fputs(msg, stderr);
 }
 
-// Opens the -o file as the output stream, falling back to standard output.
-// Returns false for a name too long to hold.
-bool open_output(const char* name) {
+// The -o names of the command line, in order. Opening them waits until the
+// whole command line is read, so that an output naming an input is refused
+// before anything is truncated.
+std::vector<const char*> output_names;
+
+// Takes note of a -o file. Returns false for a name too long to hold.
+bool note_output(const char* name) {
   if (debug_flag == 1) fprintf(stderr, "DEBUG: output to %s\n", name);
   if (std::strlen(name) >= sizeof outFileName) {
     fprintf(stderr, "ERROR: output file name is longer than %zu characters\n", sizeof outFileName - 1);
     return false;
   }
-  // An earlier -o file is given up for this one: close it, or every -o
-  // would hold a descriptor until the process ends.
-  if (outfile != nullptr && outfile != stdout) fclose(outfile);
-  outfile = stdout;
-  std::strcpy(outFileName, name);
-  FILE* f = fopen(outFileName, "w");
-  if (f == nullptr) {
-    fprintf(stderr, "ERROR: Cannot create/open the output file [%s] - using stdout as default\n", outFileName);
-    outfile = stdout;
-  } else {
-    outfile = f;
-  }
+  output_names.push_back(name);
   return true;
+}
+
+// Returns the first input argument that is the same file (device and inode)
+// as an existing -o file, else nullptr.
+const char* output_among_inputs(char* const* inputs, int count) {
+  for (const char* name : output_names) {
+    struct stat out_st;
+    if (stat(name, &out_st) != 0) continue;
+    for (int i = 0; i < count; i++) {
+      struct stat in_st;
+      int r = std::strcmp(inputs[i], "-") == 0 ? fstat(STDIN_FILENO, &in_st) : stat(inputs[i], &in_st);
+      if (r == 0 && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) return inputs[i];
+    }
+  }
+  return nullptr;
+}
+
+// Opens the -o files in order as the output stream, each falling back to
+// standard output; an earlier one is created and given up for the next.
+void open_outputs() {
+  for (const char* name : output_names) {
+    // An earlier -o file is given up for this one: close it, or every -o
+    // would hold a descriptor until the process ends.
+    if (outfile != nullptr && outfile != stdout) fclose(outfile);
+    outfile = stdout;
+    std::strcpy(outFileName, name);
+    FILE* f = fopen(outFileName, "w");
+    if (f == nullptr) {
+      fprintf(stderr, "ERROR: Cannot create/open the output file [%s] - using stdout as default\n", outFileName);
+      outfile = stdout;
+    } else {
+      outfile = f;
+    }
+  }
+  output_names.clear();
 }
 
 // Reports a failed write or close of the output stream.
@@ -147,6 +178,7 @@ tl_opts_result tl_parse_options(int argc, char* argv[]) {
   init_globals(argv);
 
   optind = 0;  // a full re-initialisation of the parser, for repeated calls
+  output_names.clear();
   int c;
   while ((c = getopt_long(argc, argv, kShortOpts, longopts, nullptr)) != -1) {
     switch (c) {
@@ -192,7 +224,7 @@ tl_opts_result tl_parse_options(int argc, char* argv[]) {
         debug_msg("DEBUG: display billing number is ON\n");
         break;
       case 'o':
-        if (!open_output(optarg)) return TL_OPTS_USAGE_ERROR;
+        if (!note_output(optarg)) return TL_OPTS_USAGE_ERROR;
         break;
       case 'q':
         print_header = 0;
@@ -256,6 +288,12 @@ tl_opts_result tl_parse_options(int argc, char* argv[]) {
         return TL_OPTS_USAGE_ERROR;
     }
   }
+  if (const char* same = output_among_inputs(argv + optind, argc - optind)) {
+    fprintf(stderr, "ERROR: input file %s is also the output file\n", same);
+    output_names.clear();
+    return TL_OPTS_OUTPUT_IS_INPUT;
+  }
+  open_outputs();
   return TL_OPTS_RUN;
 }
 
@@ -267,6 +305,8 @@ int tl_main(int argc, char* argv[]) {
       display_version(stderr, TL_COMMAND_NAME, TL_VERSION);
     case TL_OPTS_USAGE_ERROR:
       usage(1);
+    case TL_OPTS_OUTPUT_IS_INPUT:
+      return TL_EXIT_FAILURE;
     case TL_OPTS_RUN:
       break;
   }
