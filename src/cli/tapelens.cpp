@@ -12,11 +12,14 @@
 
 #include "tl_core.h"
 #include "tl_globals.h"
+#include "tl_input.h"
 #include "tl_logging.h"
 #include "tl_mrot.h"
 #include "tl_summary.h"
 
 namespace {
+
+enum { kOptLrecl = 256, kOptEbcdic, kOptProgress };
 
 const struct option longopts[] = {
     {"anon", no_argument, nullptr, 'a'},
@@ -42,6 +45,10 @@ const struct option longopts[] = {
     {"billrecords", no_argument, nullptr, '1'},
     {"detailrecords", no_argument, nullptr, '3'},
     {"csrrecords", no_argument, nullptr, '4'},
+    // Input options: long names only, values beyond every letter.
+    {"lrecl", required_argument, nullptr, kOptLrecl},
+    {"ebcdic", optional_argument, nullptr, kOptEbcdic},
+    {"progress", required_argument, nullptr, kOptProgress},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -140,6 +147,37 @@ void open_outputs() {
   output_names.clear();
 }
 
+// Sets an input option (--lrecl, --ebcdic, --progress). Returns false, with a
+// message, for a value it does not take.
+bool input_option(int c, const char* arg) {
+  switch (c) {
+    case kOptLrecl: {
+      char* end = nullptr;
+      errno = 0;
+      long n = std::strtol(arg, &end, 10);
+      if (errno != 0 || end == arg || *end != '\0' || n < 1 || n > 4096) {
+        fprintf(stderr, "%s: invalid record length '%s' for '--lrecl' (1 to 4096)\n", program_name, arg);
+        return false;
+      }
+      tl_input_opts.lrecl = static_cast<int>(n);
+      return true;
+    }
+    case kOptEbcdic:
+      if ((arg != nullptr && *arg == '\0') || !tl_input_set_codepage(arg)) {
+        fprintf(stderr, "%s: unknown EBCDIC code page '%s' for '--ebcdic'\n", program_name, arg);
+        return false;
+      }
+      tl_input_opts.ebcdic = true;
+      return true;
+    default:
+      if (!tl_progress_parse(arg, &tl_input_opts.progress)) {
+        fprintf(stderr, "%s: invalid argument '%s' for '--progress' (auto, always or never)\n", program_name, arg);
+        return false;
+      }
+      return true;
+  }
+}
+
 // Reports a failed write or close of the output stream.
 void report_output_failure(int err) {
   fprintf(stderr, "ERROR: Unable to write output to %s: %s\n",
@@ -179,6 +217,7 @@ tl_opts_result tl_parse_options(int argc, char* argv[]) {
 
   optind = 0;  // a full re-initialisation of the parser, for repeated calls
   output_names.clear();
+  tl_input_reset();
   int c;
   while ((c = getopt_long(argc, argv, kShortOpts, longopts, nullptr)) != -1) {
     switch (c) {
@@ -284,6 +323,11 @@ tl_opts_result tl_parse_options(int argc, char* argv[]) {
         display_detail = 0;
         debug_msg("DEBUG: Display CSR only is ON\n");
         break;
+      case kOptLrecl:
+      case kOptEbcdic:
+      case kOptProgress:
+        if (!input_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
+        break;
       default:  // 'O', an unknown option or a missing argument
         return TL_OPTS_USAGE_ERROR;
     }
@@ -313,6 +357,7 @@ int tl_main(int argc, char* argv[]) {
   iDemrotStrings();
   if (optind == argc) usage(1);
 
+  tl_progress_start(tl_input_opts.progress);
   // Output to a terminal stays line-buffered so a person sees it as it comes.
   if (!isatty(fileno(outfile))) setvbuf(outfile, nullptr, _IOFBF, 1 << 18);
 
@@ -324,6 +369,7 @@ int tl_main(int argc, char* argv[]) {
     }
   }
 
+  tl_progress_clear();
   if (!tl_output_failed && fflush(outfile) != 0) tl_output_failed = errno ? errno : EIO;
   if (!tl_output_failed && ferror(outfile)) tl_output_failed = EIO;
   if (outfile != stdout && fclose(outfile) != 0 && !tl_output_failed) tl_output_failed = errno ? errno : EIO;
