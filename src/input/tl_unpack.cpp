@@ -236,9 +236,12 @@ void tl_unpacker::run() {
     archive_read_set_seek_callback(a, &tl_unpacker::cb_seek);
     archive_read_set_skip_callback(a, &tl_unpacker::cb_skip);
   }
-  auto reason = [a] {
+  // libarchive's words name the library's view; what is wrong with the file
+  // comes first. The inflating here gives its own plain words.
+  auto reason = [this, a] {
     const char* s = archive_error_string(a);
-    return std::string(s != nullptr ? s : "unreadable data");
+    std::string why(s != nullptr ? s : "unreadable data");
+    return gzip_ ? why : "damaged or truncated data (" + why + ")";
   };
   // The last block says how the input ended.
   auto finish = [this](ending end, const std::string& what) {
