@@ -178,8 +178,9 @@ bool each_packed(const char* arg, fd_document& first, tl_packing packing,
     tl_unpacker::event ev = u.next(&member, &what);
     if (ev == tl_unpacker::kEnd) break;
     if (ev == tl_unpacker::kFailed) {
-      if (!any && packing == tl_packing::compressed) {
-        // The document is written, frames and all, with the reason.
+      if (!any) {
+        // Damaged before any document: one is written, frames and all, with
+        // the reason, as for a plain file that cannot be read.
         damaged_document doc(arg, first.size(), what);
         visit(doc);
       } else {

@@ -69,11 +69,9 @@ ssize_t tl_unpacker::gunzip_next(struct archive* a, const void** buf) {
     archive_set_error(a, ENOMEM, "cannot start gzip decompression");
     return -1;
   }
-  if (!z_error_.empty()) {
-    archive_set_error(a, EILSEQ, "damaged gzip data (%s)", z_error_.c_str());
-    return -1;
-  }
-  if (z_done_) return 0;
+  // Damage ends the stream for libarchive, which would drop the bytes it
+  // holds on an error; the damage is told when the data is read to its end.
+  if (z_done_ || !z_error_.empty()) return 0;
   for (;;) {
     if (z->avail_in == 0 && !z_raw_end_) {
       const void* p = nullptr;
@@ -86,6 +84,7 @@ ssize_t tl_unpacker::gunzip_next(struct archive* a, const void** buf) {
         z->avail_in = static_cast<uInt>(n);
       }
     }
+    bool between = z_between_;
     if (z_between_) {
       if (z->avail_in == 0 && z_raw_end_) {
         z_done_ = true;
@@ -103,17 +102,17 @@ ssize_t tl_unpacker::gunzip_next(struct archive* a, const void** buf) {
       inflateReset(z);
       z_between_ = true;
     } else if (r == Z_DATA_ERROR || r == Z_NEED_DICT || r == Z_MEM_ERROR || r == Z_STREAM_ERROR) {
-      z_error_ = z->msg != nullptr ? z->msg : "inflate failed";
-      // The good bytes first; the error comes on the next call.
+      z_error_ = between && made == 0 ? std::string("bytes after the gzip data that are no gzip member")
+                                      : "damaged gzip data (" + std::string(z->msg != nullptr ? z->msg : "inflate failed") + ")";
+      // The good bytes first.
       if (made > 0) {
         *buf = zbuf_.get();
         return made;
       }
-      archive_set_error(a, EILSEQ, "damaged gzip data (%s)", z_error_.c_str());
-      return -1;
+      return 0;
     } else if (made == 0 && z->avail_in == 0 && z_raw_end_) {
-      archive_set_error(a, EILSEQ, "truncated gzip input");
-      return -1;
+      z_error_ = "truncated gzip input";
+      return 0;
     }
     if (made > 0) {
       *buf = zbuf_.get();
@@ -241,7 +240,8 @@ void tl_unpacker::run() {
   auto reason = [this, a] {
     const char* s = archive_error_string(a);
     std::string why(s != nullptr ? s : "unreadable data");
-    return gzip_ ? why : "damaged or truncated data (" + why + ")";
+    if (gzip_) return z_error_.empty() ? why : z_error_;
+    return "damaged or truncated data (" + why + ")";
   };
   // The last block says how the input ended.
   auto finish = [this](ending end, const std::string& what) {
@@ -268,6 +268,10 @@ void tl_unpacker::run() {
     }
     if (first && r != ARCHIVE_FATAL && !archive_ && !gzip_ && archive_filter_code(a, 0) == ARCHIVE_FILTER_NONE) {
       finish(kInputFailed, "not a readable bzip2, xz or zstd stream");
+      break;
+    }
+    if (r == ARCHIVE_EOF && gzip_ && !z_error_.empty()) {
+      finish(members ? kInputEnd : kInputFailed, z_error_);
       break;
     }
     if (r == ARCHIVE_EOF) {
@@ -318,6 +322,11 @@ void tl_unpacker::run() {
         la_ssize_t k = archive_read_data(a, b->data.get() + b->n, kBlockBytes - b->n);
         if (k > 0) {
           b->n += static_cast<size_t>(k);
+        } else if (k == 0 && gzip_ && !z_error_.empty()) {
+          // The stream ended at damage: the member ends damaged.
+          failed = fatal = true;
+          damage = z_error_;
+          break;
         } else if (k == 0) {
           eof = true;
           break;
