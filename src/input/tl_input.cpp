@@ -66,9 +66,24 @@ class lines_document : public tl_document, protected tl_lines {
     return -1;
   }
 
+  // Reads ahead enough bytes to tell the input's form. A line end in text
+  // that is not EBCDIC tells enough already (no fixed-length records, no
+  // tar header), so a terminal or a slow pipe is not kept waiting.
+  void peek_enough() {
+    for (size_t n = peek(1); n < kTlDetectBytes;) {
+      if (n >= 8 && !tl_looks_ebcdic(held(), n) &&
+          (std::memchr(held(), '\n', n) != nullptr || std::memchr(held(), '\r', n) != nullptr)) {
+        break;
+      }
+      size_t more = peek(n + 1);
+      if (more == n) break;
+      n = more;
+    }
+  }
+
   // Decides, from the first bytes, on EBCDIC decoding and fixed framing.
   void prepare() {
-    peek(kTlDetectBytes);
+    peek_enough();
     if (tl_input_opts.ebcdic || tl_looks_ebcdic(held(), held_count())) {
       const unsigned char* t = table_for_input();
       if (t != nullptr) decode_with(t);
@@ -103,7 +118,6 @@ class fd_document : public lines_document {
   int fd() const { return fd_; }
   using tl_lines::held;
   using tl_lines::held_count;
-  using tl_lines::peek;
 
  protected:
   bool open_ok() override {
@@ -231,14 +245,7 @@ bool tl_each_document(const char* arg, const std::function<void(tl_document&)>& 
   bool ok;
   {
     fd_document doc(arg, fd, open_errno, size);
-    // Enough bytes to tell the input's form; a line end in ASCII text tells
-    // enough already, so a terminal or a slow pipe is not kept waiting.
-    for (size_t n = doc.peek(1); n < kTlDetectBytes;) {
-      if (n >= 8 && !tl_looks_ebcdic(doc.held(), n) && std::memchr(doc.held(), '\n', n) != nullptr) break;
-      size_t more = doc.peek(n + 1);
-      if (more == n) break;
-      n = more;
-    }
+    doc.peek_enough();
     tl_packing packing = tl_detect_packing(doc.held(), doc.held_count());
     if (fd >= 0 && packing != tl_packing::none) {
       ok = each_packed(arg, doc, packing, visit);
