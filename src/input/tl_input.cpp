@@ -17,6 +17,7 @@
 #include "tl_ebcdic.h"
 #include "tl_globals.h"
 #include "tl_lines.h"
+#include "tl_readahead.h"
 #include "tl_unpack.h"
 
 tl_input_settings tl_input_opts;
@@ -86,7 +87,10 @@ class lines_document : public tl_document, protected tl_lines {
     peek_enough();
     if (tl_input_opts.ebcdic || tl_looks_ebcdic(held(), held_count())) {
       const unsigned char* t = table_for_input();
-      if (t != nullptr) decode_with(t);
+      if (t != nullptr) {
+        decode_with(t);
+        decode_ahead(t);
+      }
     }
     if (tl_input_opts.lrecl > 0) {
       frame_fixed(static_cast<size_t>(tl_input_opts.lrecl));
@@ -100,6 +104,9 @@ class lines_document : public tl_document, protected tl_lines {
   virtual bool open_ok() { return true; }
   // The reason of a failed read.
   virtual std::string reason() const { return strerror(read_errno()); }
+  // Offers to decode the bytes after those held elsewhere, ahead of the
+  // formatter (then source_decodes() is called).
+  virtual void decode_ahead(const unsigned char* table) { (void)table; }
   void note(long long done) { tl_progress_note(name_.c_str(), size_, done); }
   bool failed_ = false;
 
@@ -114,7 +121,7 @@ class fd_document : public lines_document {
  public:
   fd_document(const char* arg, int fd, int open_errno, long long size)
       : lines_document(arg, size), fd_(fd), open_errno_(open_errno) {}
-  long long consumed() const override { return done_; }
+  long long consumed() const override { return ahead_ ? done_ + ahead_->consumed() : done_; }
   int fd() const { return fd_; }
   using tl_lines::held;
   using tl_lines::held_count;
@@ -128,8 +135,20 @@ class fd_document : public lines_document {
     (void)open_errno_;
     return false;
   }
+  // EBCDIC is decoded in a thread of its own, so that the decoding costs the
+  // formatter no time on two cores.
+  void decode_ahead(const unsigned char* table) override {
+    if (fd_ < 0) return;
+    ahead_.reset(new tl_readahead(fd_, table));
+    source_decodes();
+  }
   long raw_read(char* buf, size_t n) override {
     if (fd_ < 0) return 0;
+    if (ahead_) {
+      long a = ahead_->read(buf, n);
+      if (a > 0) note(consumed());
+      return a;
+    }
     ssize_t r = ::read(fd_, buf, n);
     if (r > 0) {
       done_ += r;
@@ -142,6 +161,7 @@ class fd_document : public lines_document {
   int fd_;
   int open_errno_;
   long long done_ = 0;
+  std::unique_ptr<tl_readahead> ahead_;
 };
 
 // One member of an archive, or the stream of a compressed file.

@@ -7,9 +7,26 @@
 
 #include "tl_globals.h"
 
+// The table comes as a parameter: a store through a char pointer may alias
+// any member, so a member pointer would be loaded again for every byte; eight
+// loads go ahead of their stores for the same reason.
+void tl_decode_bytes(const unsigned char* t, char* dst, const char* src, size_t n) {
+  auto* d = reinterpret_cast<unsigned char*>(dst);
+  auto* q = reinterpret_cast<const unsigned char*>(src);
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    unsigned char a0 = t[q[i]], a1 = t[q[i + 1]], a2 = t[q[i + 2]], a3 = t[q[i + 3]];
+    unsigned char a4 = t[q[i + 4]], a5 = t[q[i + 5]], a6 = t[q[i + 6]], a7 = t[q[i + 7]];
+    d[i] = a0, d[i + 1] = a1, d[i + 2] = a2, d[i + 3] = a3;
+    d[i + 4] = a4, d[i + 5] = a5, d[i + 6] = a6, d[i + 7] = a7;
+  }
+  for (; i < n; i++) d[i] = t[q[i]];
+}
+
 namespace {
 constexpr size_t kStage = 1 << 16;
-}
+
+}  // namespace
 
 tl_lines::tl_lines() : buf_(new char[kBlock + 1]) {}
 tl_lines::~tl_lines() = default;
@@ -24,7 +41,7 @@ size_t tl_lines::peek(size_t want) {
 
 void tl_lines::decode_with(const unsigned char* table) {
   table_ = table;
-  for (size_t i = pos_; i < end_; i++) buf_[i] = static_cast<char>(table_[static_cast<unsigned char>(buf_[i])]);
+  tl_decode_bytes(table_, buf_.get() + pos_, buf_.get() + pos_, end_ - pos_);
   nul_ = std::memchr(buf_.get() + pos_, '\0', end_ - pos_) != nullptr;
 }
 
@@ -35,6 +52,7 @@ void tl_lines::frame_fixed(size_t lrecl) {
   // What is held is raw input still to be framed.
   stage_end_ = end_ - pos_;
   std::memcpy(stage_.get(), buf_.get() + pos_, stage_end_);
+  stage_decoded_ = table_ != nullptr ? stage_end_ : 0;  // decode_with has been there
   stage_pos_ = 0;
   stage_eof_ = eof_;
   pos_ = end_ = 0;
@@ -46,9 +64,7 @@ long tl_lines::read_decoded(char* buf, size_t n) {
   do {
     r = raw_read(buf, n);
   } while (r < 0 && errno == EINTR && !tl_shutdown);
-  if (r > 0 && table_ != nullptr) {
-    for (long i = 0; i < r; i++) buf[i] = static_cast<char>(table_[static_cast<unsigned char>(buf[i])]);
-  }
+  if (r > 0 && table_ != nullptr && !source_decodes_ && lrecl_ == 0) tl_decode_bytes(table_, buf, buf, static_cast<size_t>(r));
   return r;
 }
 
@@ -75,6 +91,7 @@ long tl_lines::fill_framed() {
       long r = read_decoded(stage_.get(), kStage);
       if (r < 0) return -1;
       stage_pos_ = 0;
+      stage_decoded_ = 0;
       stage_end_ = static_cast<size_t>(r);
       if (r == 0) stage_eof_ = true;
       continue;
@@ -82,7 +99,11 @@ long tl_lines::fill_framed() {
     size_t k = lrecl_ - col_;
     if (k > stage_end_ - stage_pos_) k = stage_end_ - stage_pos_;
     if (k > kBlock - end_) k = kBlock - end_;
-    std::memcpy(buf_.get() + end_, stage_.get() + stage_pos_, k);
+    if (table_ != nullptr && !source_decodes_ && stage_pos_ >= stage_decoded_) {
+      tl_decode_bytes(table_, buf_.get() + end_, stage_.get() + stage_pos_, k);
+    } else {
+      std::memcpy(buf_.get() + end_, stage_.get() + stage_pos_, k);
+    }
     end_ += k;
     stage_pos_ += k;
     col_ += k;

@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <memory>
 
+// Decodes n bytes from src to dst (the same place, or apart) through the
+// byte table t (256 entries).
+void tl_decode_bytes(const unsigned char* t, char* dst, const char* src, size_t n);
+
 class tl_lines {
  public:
   // Bytes held in the block; a piece is at most kMaxPiece of them.
@@ -27,8 +31,11 @@ class tl_lines {
   // Decodes every byte through table (256 entries) from here on, the bytes
   // already held included. Call before the first record.
   void decode_with(const unsigned char* table);
+  // Says that raw_read gives the bytes from here on decoded already.
+  void source_decodes() { source_decodes_ = true; }
   // Frames the bytes from here on in records of lrecl bytes (1 to 4096), each
-  // followed by CR LF, a last shorter one too. Call before the first record.
+  // followed by CR LF, a last shorter one too. Call before the first record,
+  // after decode_with if both are wanted.
   void frame_fixed(size_t lrecl);
 
   // Delivers the next piece in place, NUL-terminated, valid until the next
@@ -56,9 +63,11 @@ class tl_lines {
   char* held_at_ = nullptr;  // the byte under the NUL of the last piece
   char held_ = '\0';
   const unsigned char* table_ = nullptr;
+  bool source_decodes_ = false;
   // Fixed-length framing: raw bytes staged before the line ends are put in.
   size_t lrecl_ = 0, col_ = 0;
   std::unique_ptr<char[]> stage_;
   size_t stage_pos_ = 0, stage_end_ = 0;
+  size_t stage_decoded_ = 0;  // staged bytes decoded already (held before framing)
   bool stage_eof_ = false;
 };
