@@ -314,30 +314,64 @@ void tl_unpacker::run() {
     // no document, the one stream of a compressed file always does.
     bool started = false, failed = false, fatal = false;
     std::string damage;
+    // What libarchive handed over and is not yet in a block: zeros for a
+    // hole of a sparse member first, then data.
+    const char* pend = nullptr;
+    size_t pend_n = 0;
+    int64_t zeros = 0, pos = 0;
+    bool at_end = false;
     for (;;) {
       block* b = acquire();
       if (b == nullptr) break;
       bool eof = false;
       while (b->n < kBlockBytes) {
-        la_ssize_t k = archive_read_data(a, b->data.get() + b->n, kBlockBytes - b->n);
-        if (k > 0) {
-          b->n += static_cast<size_t>(k);
-        } else if (k == 0 && gzip_ && !z_error_.empty()) {
+        size_t room = kBlockBytes - b->n;
+        if (zeros > 0) {
+          size_t k = zeros < static_cast<int64_t>(room) ? static_cast<size_t>(zeros) : room;
+          std::memset(b->data.get() + b->n, 0, k);
+          b->n += k;
+          zeros -= static_cast<int64_t>(k);
+          continue;
+        }
+        if (pend_n > 0) {
+          size_t k = pend_n < room ? pend_n : room;
+          std::memcpy(b->data.get() + b->n, pend, k);
+          b->n += k;
+          pend += k;
+          pend_n -= k;
+          continue;
+        }
+        if (at_end) {
+          eof = true;
+          break;
+        }
+        // A block is filled whole from a file; from a pipe it goes on as
+        // soon as it holds anything, so that records come as the bytes do.
+        if (!seekable_ && b->n > 0) break;
+        const void* p = nullptr;
+        size_t len = 0;
+        la_int64_t off = 0;
+        int r = archive_read_data_block(a, &p, &len, &off);
+        if (r == ARCHIVE_EOF && gzip_ && !z_error_.empty()) {
           // The stream ended at damage: the member ends damaged.
           failed = fatal = true;
           damage = z_error_;
           break;
-        } else if (k == 0) {
-          eof = true;
-          break;
-        } else if (k == ARCHIVE_WARN) {
+        }
+        if (r == ARCHIVE_EOF) {
+          at_end = true;
           continue;
-        } else {
+        }
+        if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
           failed = true;
-          fatal = k == ARCHIVE_FATAL || k == ARCHIVE_RETRY;
+          fatal = r == ARCHIVE_FATAL || r == ARCHIVE_RETRY;
           damage = reason();
           break;
         }
+        if (off > pos) zeros = off - pos;
+        pos = (off > pos ? off : pos) + static_cast<int64_t>(len);
+        pend = static_cast<const char*>(p);
+        pend_n = len;
       }
       if (!started && (b->n > 0 || raw || failed)) {
         b->starts = true;
