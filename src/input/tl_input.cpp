@@ -17,6 +17,7 @@
 #include "tl_ebcdic.h"
 #include "tl_globals.h"
 #include "tl_lines.h"
+#include "tl_logging.h"
 #include "tl_readahead.h"
 #include "tl_unpack.h"
 
@@ -258,6 +259,14 @@ bool tl_each_document(const char* arg, const std::function<void(tl_document&)>& 
   const bool is_stdin = std::strcmp(arg, "-") == 0;
   int fd = is_stdin ? STDIN_FILENO : open(arg, O_RDONLY | O_CLOEXEC);
   int open_errno = fd < 0 ? errno : 0;
+  if (fd < 0 && open_errno == ENOENT) {
+    // A missing file gives no document at all.
+    tl_progress_clear();
+    fprintf(stderr, "ERROR: Unable to open BDT file:%s\n", arg);
+    tl_log(-1, "ERROR: Unable to open BDT file:%s\n", arg);
+    tl_input_failures++;
+    return false;
+  }
   long long size = -1;
   struct stat st;
   if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
@@ -272,6 +281,13 @@ bool tl_each_document(const char* arg, const std::function<void(tl_document&)>& 
     } else {
       doc.prepare();
       visit(doc);
+      if (fd < 0 && !doc.failed()) {
+        // A file that cannot be opened is reported even when its document
+        // was not read.
+        const char* rec;
+        unsigned long len;
+        doc.next_record(&rec, &len);
+      }
       ok = !doc.failed();
     }
   }
