@@ -90,6 +90,19 @@ TEST_F(InputTest, SizesAndPositionsForTheProgressLine) {
   EXPECT_EQ(text, docs[0].text);
 }
 
+// The writers rely on it: a missing file gives no document, and says so.
+TEST_F(InputTest, MissingFileGivesNoDocument) {
+  bool ok = true;
+  int visits = 0;
+  std::string err = tl_test_stderr([&] { ok = tl_each_document("no-such.bdt", [&](tl_document&) { visits++; }); });
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(0, visits);
+  EXPECT_EQ(1, tl_input_failures);
+  // Once as the message, once from the log entry (as for the file driver).
+  EXPECT_EQ("ERROR: Unable to open BDT file:no-such.bdt\nERROR: Unable to open BDT file:no-such.bdt\n", err);
+  EXPECT_NE(std::string::npos, tl_test_read("tapelens.log").find("ERROR: Unable to open BDT file:no-such.bdt"));
+}
+
 TEST_F(InputTest, MembersInOrderTheirFailuresCounted) {
   tl_test_write("a.bdt", records(2));
   tl_test_write("b.bdt", records(5));
