@@ -141,6 +141,11 @@ class fd_document : public lines_document {
   void decode_ahead(const unsigned char* table) override {
     if (fd_ < 0) return;
     ahead_.reset(new tl_readahead(fd_, table));
+    // Without a thread the decoding is done here, as it is read.
+    if (!ahead_->started()) {
+      ahead_.reset();
+      return;
+    }
     source_decodes();
   }
   long raw_read(char* buf, size_t n) override {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -16,7 +17,11 @@
 tl_readahead::tl_readahead(int fd, const unsigned char* table) : fd_(fd), table_(table) {
   for (block& b : blocks_) b.data.reset(new char[kBlockBytes]);
   if (pipe2(stop_pipe_, O_CLOEXEC) != 0) stop_pipe_[0] = stop_pipe_[1] = -1;
-  thread_ = std::thread([this] { run(); });
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::exception&) {
+    started_ = false;
+  }
 }
 
 tl_readahead::~tl_readahead() {
@@ -30,7 +35,7 @@ tl_readahead::~tl_readahead() {
     ssize_t w = write(stop_pipe_[1], &c, 1);
     (void)w;
   }
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
   for (int p : stop_pipe_) {
     if (p >= 0) close(p);
   }

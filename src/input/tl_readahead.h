@@ -23,6 +23,8 @@ class tl_readahead {
   // Copies up to n decoded bytes into buf. Returns the count, 0 at the end
   // (or when the run is stopped by a signal), -1 on a read error (errno set).
   long read(char* buf, size_t n);
+  // Returns false when no thread could be started (then read() is unusable).
+  bool started() const { return started_; }
   // Returns how many bytes of the file were read so far.
   long long consumed() const { return consumed_.load(std::memory_order_relaxed); }
 
@@ -48,5 +50,6 @@ class tl_readahead {
   int head_ = 0, count_ = 0;
   bool stop_ = false;
   size_t off_ = 0;
+  bool started_ = true;
   std::thread thread_;
 };

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -35,7 +36,14 @@ tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
   seekable_ = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && lseek(fd, 0, SEEK_SET) == 0;
   if (!seekable_) prefix_.assign(prefix, n);
   if (pipe2(stop_pipe_, O_CLOEXEC) != 0) stop_pipe_[0] = stop_pipe_[1] = -1;
-  thread_ = std::thread([this] { run(); });
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::exception&) {
+    // No thread to be had (resources exhausted): the input fails, clearly.
+    blocks_[0].end = kInputFailed;
+    blocks_[0].what = "cannot start the unpacking thread";
+    count_ = 1;
+  }
 }
 
 tl_unpacker::~tl_unpacker() {
@@ -49,7 +57,7 @@ tl_unpacker::~tl_unpacker() {
     ssize_t w = write(stop_pipe_[1], &c, 1);
     (void)w;
   }
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
   if (zs_) inflateEnd(zs_.get());
   for (int p : stop_pipe_) {
     if (p >= 0) close(p);
@@ -258,6 +266,7 @@ void tl_unpacker::run() {
     return;
   }
   bool members = false;
+  int failed_headers = 0;
   for (bool first = true;; first = false) {
     struct archive_entry* e = nullptr;
     int r = archive_read_next_header(a, &e);
@@ -291,6 +300,11 @@ void tl_unpacker::run() {
       break;
     }
     if (r == ARCHIVE_FAILED) {
+      // libarchive moves on to the next member; should it not, the input ends.
+      if (++failed_headers > 1000) {
+        finish(kInputFailed, reason());
+        break;
+      }
       finish(kSkipped, reason());
       continue;
     }
