@@ -7,7 +7,7 @@
 #   tools/fuzz.sh [SECONDS_PER_HARNESS] [HARNESS]...
 #
 # SECONDS_PER_HARNESS defaults to 60; the harnesses are formatters, file,
-# core_buf and options (all by default). The build goes to build-fuzz (or
+# core_buf, options and input (all by default). The build goes to build-fuzz (or
 # $TAPELENS_FUZZ_BUILD); each harness starts from the seeds in
 # tests/fuzz/corpus/<harness> plus what earlier runs in that build directory
 # found, and leaves what it finds, its log and any crashing input in
@@ -18,7 +18,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 secs=${1:-60}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(formatters file core_buf options)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(formatters file core_buf options input)
 build=${TAPELENS_FUZZ_BUILD:-$root/build-fuzz}
 
 # clang and its runtime libraries (libFuzzer and the sanitizers).
@@ -46,7 +46,7 @@ for h in "${harnesses[@]}"; do
   rm -rf "$artifacts" "$tmp"
   mkdir -p "$corpus" "$artifacts" "$tmp"
   case $h in
-    file | core_buf) max_len=16384 ;;  # room for long lines and many records
+    file | core_buf | input) max_len=16384 ;;  # room for long lines and many records
     *) max_len=4096 ;;
   esac
   echo "fuzz_$h: $secs s"

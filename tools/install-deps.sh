@@ -3,7 +3,7 @@
 # with --build only those of the build; given package names, those packages.
 set -euo pipefail
 # The build: compiler, CMake and the libraries the program links.
-build=(g++ cmake make pkg-config libarchive-dev libxxhash-dev libsqlite3-dev libpq-dev)
+build=(g++ cmake make pkg-config libarchive-dev zlib1g-dev libxxhash-dev libsqlite3-dev libpq-dev)
 # The tests: GoogleTest, Google Benchmark, real parsers, compressors and
 # archivers, the SQLite shell and a PostgreSQL server, Chromium, Python (the
 # load tests compare loads with the -D output through it).

@@ -2,7 +2,7 @@
 # Measures tapelens throughput on a generated 200 MB BDT file in every output
 # format, against `cat FILE > /dev/null` on the same file in the same run.
 #
-#   tools/throughput.sh [--check] [--runs N] [--size MB]
+#   tools/throughput.sh [--check] [--runs N] [--size MB] [--baseline TAPELENS]
 #
 # Each command runs N times (default 3) with a warm cache and its output to
 # /dev/null; the best wall time counts. Targets: every format at most 10x the
@@ -10,12 +10,20 @@
 # of -c. Timing on a shared machine is noisy, so a missed target only fails
 # the script with --check.
 #
+# Inputs: the same file gzip- and zstd-compressed, converted directly and
+# from `zcat FILE | tapelens -` (`zstdcat`) in the same run (target: direct at
+# most as slow as the pipe), and as fixed-length records without line ends
+# and in EBCDIC (target: within 1.2x of the CR LF file). With --baseline, each
+# format also runs with the given tapelens binary (an earlier build) on the
+# plain file, and the time ratio is shown: plain files must not get slower.
+#
 # Builds tapelens and gen_sample (Release) in ${BUILD:-build} when needed. The
 # file stays in ${TMPDIR:-/tmp}/tapelens-throughput for the next run.
 set -euo pipefail
 export LC_ALL=C
 
 check=0
+baseline=""
 runs=3
 size_mb=200
 while [ $# -gt 0 ]; do
@@ -23,7 +31,8 @@ while [ $# -gt 0 ]; do
     --check) check=1 ;;
     --runs) runs="$2"; shift ;;
     --size) size_mb="$2"; shift ;;
-    *) echo "usage: $0 [--check] [--runs N] [--size MB]" >&2; exit 2 ;;
+    --baseline) baseline="$2"; shift ;;
+    *) echo "usage: $0 [--check] [--runs N] [--size MB] [--baseline TAPELENS]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -137,6 +146,51 @@ if [ "$csv_t" -gt 0 ] && [ "$json_t" -gt 0 ]; then
   awk -v j="$json_t" -v c="$csv_t" -v v="$verdict" 'BEGIN { printf "--json / -c: %.2f  %s\n", j / c, v }'
 fi
 echo "spread: (worst - best) / best wall time of the runs; cpu: user + system, best run"
+
+# Inputs: compressed, fixed-length and EBCDIC forms of the same records.
+[ -s "$file.gz" ] || gzip -c "$file" > "$file.gz"
+[ -s "$file.zst" ] || zstd -q -c "$file" > "$file.zst"
+# Written in large blocks as the generated file is: a file written in small
+# ones reads markedly slower from the page cache, whatever reads it.
+big_writes() { dd of="$1" bs=4M iflag=fullblock status=none; }
+[ -s "$file.fix" ] || tr -d '\r\n' < "$file" | big_writes "$file.fix"
+[ -s "$file.ebc" ] || iconv -f ISO-8859-1 -t IBM037 "$file.fix" | big_writes "$file.ebc"
+# name, target ratio, then the two commands as words for bash -c.
+irow() {
+  local name=$1 limit=$2 verdict
+  measure "$runs" bash -c "$3"
+  local t1=$best c1=$best_cpu
+  measure "$runs" bash -c "$4"
+  local t2=$best c2=$best_cpu
+  if [ "$t1" -le "$(awk -v t="$t2" -v l="$limit" 'BEGIN { printf "%d", t * l }')" ]; then
+    verdict="ok (<= ${limit}x)"
+  else
+    verdict="MISSED (<= ${limit}x)"
+    missed=$((missed + 1))
+  fi
+  awk -v n="$name" -v a="$t1" -v b="$t2" -v ca="$c1" -v cb="$c2" -v v="$verdict" 'BEGIN {
+    printf "%-22s %8.3f %8.3f %6.2f %8.3f %8.3f  %s\n", n, a / 1e6, b / 1e6, a / b, ca / 1e6, cb / 1e6, v }'
+}
+echo
+echo "inputs: each against its reference, best wall time of $runs runs (cpu: user + system)"
+printf '%-22s %8s %8s %6s %8s %8s  %s\n' input "wall s" "ref s" ratio "cpu s" "ref cpu" target
+q() { printf '%q' "$1"; }
+irow "gzip -c / zcat|-c -" 1.0 "$(q "$tapelens") -c $(q "$file.gz")" "zcat $(q "$file.gz") | $(q "$tapelens") -c -"
+irow "gzip text / zcat|" 1.0 "$(q "$tapelens") $(q "$file.gz")" "zcat $(q "$file.gz") | $(q "$tapelens") -"
+irow "zstd -c / zstdcat|-c -" 1.0 "$(q "$tapelens") -c $(q "$file.zst")" "zstdcat $(q "$file.zst") | $(q "$tapelens") -c -"
+irow "fixed -c / CR LF -c" 1.2 "$(q "$tapelens") -c $(q "$file.fix")" "$(q "$tapelens") -c $(q "$file")"
+irow "EBCDIC -c / CR LF -c" 1.2 "$(q "$tapelens") -c $(q "$file.ebc")" "$(q "$tapelens") -c $(q "$file")"
+irow "EBCDIC -s / CR LF -s" 1.2 "$(q "$tapelens") -s $(q "$file.ebc")" "$(q "$tapelens") -s $(q "$file")"
+if [ -n "$baseline" ]; then
+  echo
+  echo "plain file against $baseline, best wall time of $runs runs (target: at most 1.05x)"
+  printf '%-22s %8s %8s %6s %8s %8s  %s\n' format "wall s" "base s" ratio "cpu s" "base cpu" target
+  for opt in text -c -a -x -w -D -s -S; do
+    o=$opt
+    [ "$opt" = text ] && o=""
+    irow "$opt" 1.05 "$(q "$tapelens") $o $(q "$file")" "$(q "$baseline") $o $(q "$file")"
+  done
+fi
 echo "load average now: $(cut -d' ' -f1-3 /proc/loadavg)"
 if [ "$missed" -gt 0 ]; then
   echo "$missed target(s) missed"

@@ -7,21 +7,38 @@
 #include <getopt.h>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "tl_core.h"
 #include "tl_globals.h"
+#include "tl_input.h"
 #include "tl_json_writer.h"
 #include "tl_layouts.h"
 #include "tl_logging.h"
 #include "tl_mrot.h"
+#include "tl_names_file.h"
 #include "tl_pg_writer.h"
 #include "tl_split_writer.h"
 #include "tl_sqlite_writer.h"
-#include "tl_names_file.h"
 #include "tl_summary.h"
 
 namespace {
+
+// Values of the long-only options, beyond every letter.
+enum {
+  kOptSqlite = 0x100,
+  kOptPostgres,
+  kOptSplit,
+  kOptNames,
+  kOptNamesTemplate,
+  kOptJson,
+  kOptLayouts,
+  kOptLrecl,
+  kOptEbcdic,
+  kOptProgress,
+};
 
 const struct option longopts[] = {
     {"anon", no_argument, nullptr, 'a'},
@@ -48,14 +65,18 @@ const struct option longopts[] = {
     {"detailrecords", no_argument, nullptr, '3'},
     {"csrrecords", no_argument, nullptr, '4'},
     // Database load (tl_load_mode below).
-    {"sqlite", required_argument, nullptr, 0x100},
-    {"postgres", required_argument, nullptr, 0x101},
-    {"split", required_argument, nullptr, 0x102},
+    {"sqlite", required_argument, nullptr, kOptSqlite},
+    {"postgres", required_argument, nullptr, kOptPostgres},
+    {"split", required_argument, nullptr, kOptSplit},
     // Long-only options of run-time names, JSON Lines and the record-key filter.
-    {"names", required_argument, nullptr, 1001},
-    {"names-template", no_argument, nullptr, 1002},
-    {"json", no_argument, nullptr, 1003},
-    {"layouts", required_argument, nullptr, 1004},
+    {"names", required_argument, nullptr, kOptNames},
+    {"names-template", no_argument, nullptr, kOptNamesTemplate},
+    {"json", no_argument, nullptr, kOptJson},
+    {"layouts", required_argument, nullptr, kOptLayouts},
+    // Input options: long names only, values beyond every letter.
+    {"lrecl", required_argument, nullptr, kOptLrecl},
+    {"ebcdic", optional_argument, nullptr, kOptEbcdic},
+    {"progress", required_argument, nullptr, kOptProgress},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -103,26 +124,19 @@ void debug_msg(const char* msg) {
   if (debug_flag == 1) fputs(msg, stderr);
 }
 
-// Opens the -o file as the output stream, falling back to standard output.
-// Returns false for a name too long to hold.
-bool open_output(const char* name) {
+// The -o names of the command line, in order. Opening them waits until the
+// whole command line is read, so that an output naming an input is refused
+// before anything is truncated.
+std::vector<const char*> output_names;
+
+// Takes note of a -o file. Returns false for a name too long to hold.
+bool note_output(const char* name) {
   if (debug_flag == 1) fprintf(stderr, "DEBUG: output to %s\n", name);
   if (std::strlen(name) >= sizeof outFileName) {
     fprintf(stderr, "ERROR: output file name is longer than %zu characters\n", sizeof outFileName - 1);
     return false;
   }
-  // An earlier -o file is given up for this one: close it, or every -o
-  // would hold a descriptor until the process ends.
-  if (outfile != nullptr && outfile != stdout) fclose(outfile);
-  outfile = stdout;
-  std::strcpy(outFileName, name);
-  FILE* f = fopen(outFileName, "w");
-  if (f == nullptr) {
-    fprintf(stderr, "ERROR: Cannot create/open the output file [%s] - using stdout as default\n", outFileName);
-    outfile = stdout;
-  } else {
-    outfile = f;
-  }
+  output_names.push_back(name);
   return true;
 }
 
@@ -138,16 +152,16 @@ constexpr int kFormatUnset = -1;
 // (diagnosed).
 bool take_added_option(int c, const char* arg) {
   switch (c) {
-    case 1001:
+    case kOptNames:
       names_file = arg;
       return true;
-    case 1002:
+    case kOptNamesTemplate:
       names_template = true;
       return true;
-    case 1003:
+    case kOptJson:
       json_mode = true;
       return true;
-    case 1004: {
+    case kOptLayouts: {
       std::string bad;
       if (tl_layouts_select(arg, bad)) return true;
       if (bad.empty()) fputs("ERROR: --layouts: an empty entry\n", stderr);
@@ -173,6 +187,72 @@ bool added_options_fit(bool format_chosen, int files) {
   return true;
 }
 
+// Returns the first input argument that is the same file (device and inode)
+// as an existing -o file, else nullptr.
+const char* output_among_inputs(char* const* inputs, int count) {
+  for (const char* name : output_names) {
+    struct stat out_st;
+    if (stat(name, &out_st) != 0) continue;
+    for (int i = 0; i < count; i++) {
+      struct stat in_st;
+      int r = std::strcmp(inputs[i], "-") == 0 ? fstat(STDIN_FILENO, &in_st) : stat(inputs[i], &in_st);
+      if (r == 0 && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) return inputs[i];
+    }
+  }
+  return nullptr;
+}
+
+// Opens the -o files in order as the output stream, each falling back to
+// standard output; an earlier one is created and given up for the next.
+void open_outputs() {
+  for (const char* name : output_names) {
+    // An earlier -o file is given up for this one: close it, or every -o
+    // would hold a descriptor until the process ends.
+    if (outfile != nullptr && outfile != stdout) fclose(outfile);
+    outfile = stdout;
+    std::strcpy(outFileName, name);
+    FILE* f = fopen(outFileName, "w");
+    if (f == nullptr) {
+      fprintf(stderr, "ERROR: Cannot create/open the output file [%s] - using stdout as default\n", outFileName);
+      outfile = stdout;
+    } else {
+      outfile = f;
+    }
+  }
+  output_names.clear();
+}
+
+// Sets an input option (--lrecl, --ebcdic, --progress). Returns false, with a
+// message, for a value it does not take.
+bool input_option(int c, const char* arg) {
+  switch (c) {
+    case kOptLrecl: {
+      char* end = nullptr;
+      errno = 0;
+      long n = std::strtol(arg, &end, 10);
+      if (errno != 0 || end == arg || *end != '\0' || n < 1 || n > 4096) {
+        fprintf(stderr, "%s: invalid record length '%s' for '--lrecl' (1 to 4096)\n", program_name, arg);
+        return false;
+      }
+      tl_input_opts.lrecl = static_cast<int>(n);
+      return true;
+    }
+    case kOptEbcdic:
+      if ((arg != nullptr && *arg == '\0') || !tl_input_set_codepage(arg)) {
+        fprintf(stderr, "%s: unknown EBCDIC code page '%s' for '--ebcdic'\n", program_name, arg);
+        return false;
+      }
+      tl_input_opts.ebcdic = true;
+      return true;
+    default:
+      if (!tl_progress_parse(arg, &tl_input_opts.progress)) {
+        fprintf(stderr, "%s: invalid argument '%s' for '--progress' (auto, always or never)\n", program_name, arg);
+        return false;
+      }
+      return true;
+  }
+}
+
 // Reports a failed write or close of the output stream.
 void report_output_failure(int err) {
   fprintf(stderr, "ERROR: Unable to write output to %s: %s\n",
@@ -186,18 +266,18 @@ tl_load_kind tl_load_mode = TL_LOAD_NONE;
 const char* tl_load_target = nullptr;
 int tl_load_formats_seen = 0;
 
-// Counts the options that choose an output format or mode (1002 is
-// --names-template, 1003 --json).
+// Counts the options that choose an output format or mode (kOptNamesTemplate is
+// --names-template, kOptJson --json).
 void note_format_option(int c) {
-  if (c == 'a' || c == 'c' || c == 'D' || c == 't' || c == 'w' || c == 'x' || c == 's' || c == 'S' || c == 1002 ||
-      c == 1003)
+  if (c == 'a' || c == 'c' || c == 'D' || c == 't' || c == 'w' || c == 'x' || c == 's' || c == 'S' || c == kOptNamesTemplate ||
+      c == kOptJson)
     tl_load_formats_seen++;
 }
 
 // Takes one load option; returns false when it meets another mode.
 bool take_load_option(int c, const char* arg) {
   if (tl_load_mode != TL_LOAD_NONE) return false;
-  tl_load_mode = c == 0x100 ? TL_LOAD_SQLITE : c == 0x101 ? TL_LOAD_POSTGRES : TL_LOAD_SPLIT;
+  tl_load_mode = c == kOptSqlite ? TL_LOAD_SQLITE : c == kOptPostgres ? TL_LOAD_POSTGRES : TL_LOAD_SPLIT;
   tl_load_target = arg;
   return true;
 }
@@ -250,6 +330,8 @@ tl_opts_result read_options(int argc, char* argv[]) {
   output_format = kFormatUnset;
 
   optind = 0;  // a full re-initialisation of the parser, for repeated calls
+  output_names.clear();
+  tl_input_reset();
   int c;
   tl_load_mode = TL_LOAD_NONE;
   tl_load_formats_seen = 0;
@@ -298,7 +380,7 @@ tl_opts_result read_options(int argc, char* argv[]) {
         debug_msg("DEBUG: display billing number is ON\n");
         break;
       case 'o':
-        if (!open_output(optarg)) return TL_OPTS_USAGE_ERROR;
+        if (!note_output(optarg)) return TL_OPTS_USAGE_ERROR;
         break;
       case 'q':
         print_header = 0;
@@ -358,28 +440,38 @@ tl_opts_result read_options(int argc, char* argv[]) {
         display_detail = 0;
         debug_msg("DEBUG: Display CSR only is ON\n");
         break;
-      case 0x100:
-      case 0x101:
-      case 0x102:
+      case kOptSqlite:
+      case kOptPostgres:
+      case kOptSplit:
         if (!take_load_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
         break;
-      case 1001:
-      case 1002:
-      case 1003:
-      case 1004:
+      case kOptNames:
+      case kOptNamesTemplate:
+      case kOptJson:
+      case kOptLayouts:
         if (!take_added_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
+        break;
+      case kOptLrecl:
+      case kOptEbcdic:
+      case kOptProgress:
+        if (!input_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
         break;
       default:  // 'O', an unknown option or a missing argument
         return TL_OPTS_USAGE_ERROR;
     }
   }
   if (tl_load_mode != TL_LOAD_NONE && tl_load_formats_seen > 0) return TL_OPTS_USAGE_ERROR;
+  if (const char* same = output_among_inputs(argv + optind, argc - optind)) {
+    fprintf(stderr, "ERROR: input file %s is also the output file\n", same);
+    output_names.clear();
+    return TL_OPTS_OUTPUT_IS_INPUT;
+  }
   return TL_OPTS_RUN;
 }
 
-}  // namespace
-
-tl_opts_result tl_parse_options(int argc, char* argv[]) {
+// Reads the options and checks their combinations, without opening the -o
+// files yet.
+tl_opts_result parse_options(int argc, char* argv[]) {
   tl_opts_result r = read_options(argc, argv);
   const bool format_chosen = output_format != kFormatUnset;
   if (!format_chosen) output_format = 0;
@@ -387,14 +479,24 @@ tl_opts_result tl_parse_options(int argc, char* argv[]) {
   return r;
 }
 
+}  // namespace
+
+tl_opts_result tl_parse_options(int argc, char* argv[]) {
+  tl_opts_result r = parse_options(argc, argv);
+  if (r == TL_OPTS_RUN) open_outputs();
+  return r;
+}
+
 int tl_main(int argc, char* argv[]) {
-  switch (tl_parse_options(argc, argv)) {
+  switch (parse_options(argc, argv)) {
     case TL_OPTS_HELP:
       usage(0);
     case TL_OPTS_VERSION:
       display_version(stderr, TL_COMMAND_NAME, TL_VERSION);
     case TL_OPTS_USAGE_ERROR:
       usage(1);
+    case TL_OPTS_OUTPUT_IS_INPUT:
+      return TL_EXIT_FAILURE;
     case TL_OPTS_RUN:
       break;
   }
@@ -408,6 +510,9 @@ int tl_main(int argc, char* argv[]) {
       return TL_EXIT_FAILURE;
     }
   }
+  // The -o files are opened only now, so that a faulty names file leaves an
+  // earlier output file as it was.
+  open_outputs();
   if (names_template) {
     std::string text;
     tl_names_template(text);
@@ -417,10 +522,15 @@ int tl_main(int argc, char* argv[]) {
     usage(1);
   }
 
+  tl_progress_start(tl_input_opts.progress);
   // Output to a terminal stays line-buffered so a person sees it as it comes.
   if (!isatty(fileno(outfile))) setvbuf(outfile, nullptr, _IOFBF, 1 << 18);
 
-  if (tl_load_mode != TL_LOAD_NONE) return run_load(argv + optind, argc - optind);
+  if (tl_load_mode != TL_LOAD_NONE) {
+    int status = run_load(argv + optind, argc - optind);
+    tl_progress_clear();
+    return status;
+  }
 
   int writer_status = TL_EXIT_OK;
   if (json_mode && optind < argc) {
@@ -436,6 +546,7 @@ int tl_main(int argc, char* argv[]) {
     }
   }
 
+  tl_progress_clear();
   if (!tl_output_failed && fflush(outfile) != 0) tl_output_failed = errno ? errno : EIO;
   if (!tl_output_failed && ferror(outfile)) tl_output_failed = EIO;
   if (outfile != stdout && fclose(outfile) != 0 && !tl_output_failed) tl_output_failed = errno ? errno : EIO;

@@ -8,6 +8,7 @@
 #include "tl_formatters.h"
 #include "tl_globals.h"
 #include "tl_layouts.h"
+#include "tl_input.h"
 #include "tl_logging.h"
 
 namespace {
@@ -129,19 +130,12 @@ void tl_write(FILE* out, const char* s, size_t n) {
   if (fwrite(s, 1, n, out) != n) tl_output_failed = errno ? errno : EIO;
 }
 
-int tl_core(const char* psFileName, FILE* out) {
+namespace {
+
+// Converts one document to its own document on out.
+void core_document(tl_document& doc, FILE* out) {
   const char* ucData = "";
   unsigned long ulLength = 0;
-
-  if (debug_flag == 1) fprintf(stderr, "NOTE: using %s as BDT input filename\n", psFileName);
-  if (debug_flag > 0) fprintf(stderr, "DEBUG: processing file = %s\n", psFileName);
-  if (iFileExists(psFileName) != 1) {
-    fprintf(stderr, "ERROR: Unable to open BDT file:%s\n", psFileName);
-    tl_log(-1, "ERROR: Unable to open BDT file:%s\n", psFileName);
-    tl_input_failures++;
-    return -1;
-  }
-  if (debug_flag > 0) fprintf(stderr, "DEBUG: found NEW BDT file = %s\n", psFileName);
   if (out != stdout) fputs("Tapelens version " TL_VERSION "\r\n", stderr);
 
   const tl_format& fmt = pick_format(true);
@@ -150,14 +144,13 @@ int tl_core(const char* psFileName, FILE* out) {
   core_header(frame);
   emit(out, frame);
 
-  long lBytes = 0;
   if (debug_flag > 0) fputs("DEBUG: Starting ParseBDTfile loop\n", stderr);
   // Records are formatted straight into one large output buffer, written
   // out when it fills; each record may use at most kRecordOutput bytes of it.
   tl_out sDone(core_out, sizeof core_out);
   const size_t whole_cap = sDone.cap;
   while (!tl_shutdown && !tl_output_failed) {
-    if (tl_read_record(psFileName, &ucData, &ulLength, &lBytes) != 0) break;
+    if (doc.next_record(&ucData, &ulLength) != 0) break;
     if (!tl_record_wanted(ucData, ulLength)) continue;
     if (whole_cap - sDone.len <= kRecordOutput) {
       emit(out, sDone);
@@ -175,12 +168,26 @@ int tl_core(const char* psFileName, FILE* out) {
   }
   sDone.start = 0;
   emit(out, sDone);
-  // A run stopped early leaves the file open in the reader.
-  psReadBDTclose();
 
   frame.clear();
   core_trailer(frame);
   emit(out, frame);
+}
+
+}  // namespace
+
+int tl_core(const char* psFileName, FILE* out) {
+  if (debug_flag == 1) fprintf(stderr, "NOTE: using %s as BDT input filename\n", psFileName);
+  if (debug_flag > 0) fprintf(stderr, "DEBUG: processing file = %s\n", psFileName);
+  // "-" is standard input, there whatever the file system holds.
+  if (std::strcmp(psFileName, "-") != 0 && iFileExists(psFileName) != 1) {
+    fprintf(stderr, "ERROR: Unable to open BDT file:%s\n", psFileName);
+    tl_log(-1, "ERROR: Unable to open BDT file:%s\n", psFileName);
+    tl_input_failures++;
+    return -1;
+  }
+  if (debug_flag > 0) fprintf(stderr, "DEBUG: found NEW BDT file = %s\n", psFileName);
+  tl_each_document(psFileName, [out](tl_document& doc) { core_document(doc, out); });
   return 0;
 }
 

@@ -9,6 +9,7 @@
 #include "tl_file.h"
 #include "tl_globals.h"
 #include "tl_layouts.h"
+#include "tl_input.h"
 #include "tl_out.h"
 #include "tl_util.h"
 
@@ -93,18 +94,11 @@ int print_HTML_trailer(FILE* outfile) {
   return 0;
 }
 
-int tl_summary(const char* psFileName, FILE* outfile) {
-  if (debug_flag == 1) {
-    fprintf(stderr, "NOTE: using %s as BDT input filename\n", psFileName);
-    fprintf(stderr, "DEBUG: processing file = %s\n", psFileName);
-  }
-  if (iFileExists(psFileName) != 1) {
-    fprintf(stderr, "ERROR: Cannot open %s for reading\n", psFileName);
-    tl_input_failures++;
-    return 0;
-  }
-  if (debug_flag == 1) fprintf(stderr, "DEBUG: found NEW BDT file = %s\n", psFileName);
+namespace {
 
+// The summary of one document.
+void summary_document(tl_document& doc, FILE* outfile) {
+  const char* psFileName = doc.name();
   int layouts = 0;
   while (layouts < kMaxLayouts && bdtr_list[layouts].required_suffix != 99) layouts++;
   std::memset(layout_count, 0, sizeof layout_count);
@@ -123,9 +117,8 @@ int tl_summary(const char* psFileName, FILE* outfile) {
 
   const char* ucData = nullptr;
   unsigned long ulLength = 0;
-  long lBytes = 0;  // a long, so files beyond 4 GiB keep their place
   while (!tl_shutdown && !tl_output_failed) {
-    if (tl_read_record(psFileName, &ucData, &ulLength, &lBytes) != 0) break;
+    if (doc.next_record(&ucData, &ulLength) != 0) break;
     int rindex = iFindBDTrecord(ucData);
     // --layouts applies here too; the record classes of -1 -3 -4 never did.
     if (!tl_layout_selected(rindex)) continue;
@@ -146,7 +139,6 @@ int tl_summary(const char* psFileName, FILE* outfile) {
         break;
     }
   }
-  psReadBDTclose();
 
   tl_out o(line_buf, sizeof line_buf);
   if (print_summarydetail == 1) {
@@ -179,5 +171,22 @@ int tl_summary(const char* psFileName, FILE* outfile) {
   o.put(html_form() ? "<br>\n" : "\n");
   flush_out(outfile, o);
   if (html_form()) print_HTML_trailer(outfile);
+}
+
+}  // namespace
+
+int tl_summary(const char* psFileName, FILE* outfile) {
+  if (debug_flag == 1) {
+    fprintf(stderr, "NOTE: using %s as BDT input filename\n", psFileName);
+    fprintf(stderr, "DEBUG: processing file = %s\n", psFileName);
+  }
+  // "-" is standard input, there whatever the file system holds.
+  if (std::strcmp(psFileName, "-") != 0 && iFileExists(psFileName) != 1) {
+    fprintf(stderr, "ERROR: Cannot open %s for reading\n", psFileName);
+    tl_input_failures++;
+    return 0;
+  }
+  if (debug_flag == 1) fprintf(stderr, "DEBUG: found NEW BDT file = %s\n", psFileName);
+  tl_each_document(psFileName, [outfile](tl_document& doc) { summary_document(doc, outfile); });
   return 0;
 }

@@ -1,50 +1,301 @@
-// Input arguments as documents: plain files through the record reader.
+// Input arguments as documents. A plain file or standard input is read with
+// read(2) straight into the record block; a compressed or archived input is
+// unpacked by libarchive in a thread of its own. EBCDIC decoding and
+// fixed-length framing, told from the first bytes or forced by the options,
+// sit between the bytes and the record cutting, so every driver and writer
+// sees the same records whatever the input's form.
 #include "tl_input.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include "tl_core.h"
-#include "tl_file.h"
+#include "tl_detect.h"
+#include "tl_ebcdic.h"
 #include "tl_globals.h"
+#include "tl_lines.h"
 #include "tl_logging.h"
+#include "tl_readahead.h"
+#include "tl_unpack.h"
+
+tl_input_settings tl_input_opts;
 
 namespace {
 
-class plain_document : public tl_document {
+// The EBCDIC table in use, made once: for --ebcdic=NAME at the option, for
+// the default code page when an input first needs it.
+unsigned char ebcdic_table[256];
+bool ebcdic_ready = false;
+
+const unsigned char* table_for_input() {
+  if (!ebcdic_ready) ebcdic_ready = tl_ebcdic_table(kTlEbcdicDefault, ebcdic_table);
+  return ebcdic_ready ? ebcdic_table : nullptr;
+}
+
+constexpr size_t kFixedLrecl = 225;  // the BDT record without its line end
+
+void report(const char* fmt_name, const char* what) {
+  tl_progress_clear();
+  fprintf(stderr, "ERROR: Unable to read BDT file:%s: %s\n", fmt_name, what);
+  tl_input_failures++;
+}
+
+// A document whose records come from a tl_lines; the subclass gives the bytes.
+class lines_document : public tl_document, protected tl_lines {
  public:
-  explicit plain_document(const char* path) : path_(path) {
-    struct stat st;
-    if (stat(path, &st) == 0 && S_ISREG(st.st_mode)) size_ = st.st_size;
-  }
-  const char* name() const override { return path_; }
+  explicit lines_document(std::string name, long long size) : name_(std::move(name)), size_(size) {}
+  const char* name() const override { return name_.c_str(); }
   long long size() const override { return size_; }
-  long long consumed() const override { return where_; }
-  int next_record(const char** rec, unsigned long* len) override {
-    int before = tl_input_failures;
-    if (tl_read_record(path_, rec, len, &where_) == 0) return 0;
-    failed_ = tl_input_failures != before;
-    return -1;
-  }
   bool failed() const override { return failed_; }
 
- private:
-  const char* path_;
-  long long size_ = -1;
-  long where_ = 0;
+  int next_record(const char** rec, unsigned long* len) override {
+    if (!begun_) {
+      begun_ = true;
+      if (debug_flag > 0) fprintf(stderr, "DEBUG: fopen = %s\n", name_.c_str());
+      if (!open_ok()) {
+        failed_ = true;
+        return -1;
+      }
+    }
+    if (next(rec, len) == 0) return 0;
+    if (!failed_ && read_errno() != 0) {
+      failed_ = true;
+      report(name_.c_str(), reason().c_str());
+    }
+    return -1;
+  }
+
+  // Reads ahead enough bytes to tell the input's form. A line end in text
+  // that is not EBCDIC tells enough already (no fixed-length records, no
+  // tar header), so a terminal or a slow pipe is not kept waiting.
+  void peek_enough() {
+    for (size_t n = peek(1); n < kTlDetectBytes;) {
+      if (n >= 8 && !tl_looks_ebcdic(held(), n) &&
+          (std::memchr(held(), '\n', n) != nullptr || std::memchr(held(), '\r', n) != nullptr)) {
+        break;
+      }
+      size_t more = peek(n + 1);
+      if (more == n) break;
+      n = more;
+    }
+  }
+
+  // Decides, from the first bytes, on EBCDIC decoding and fixed framing.
+  void prepare() {
+    peek_enough();
+    if (tl_input_opts.ebcdic || tl_looks_ebcdic(held(), held_count())) {
+      const unsigned char* t = table_for_input();
+      if (t != nullptr) {
+        decode_with(t);
+        decode_ahead(t);
+      }
+    }
+    if (tl_input_opts.lrecl > 0) {
+      frame_fixed(static_cast<size_t>(tl_input_opts.lrecl));
+    } else if (tl_looks_fixed(held(), held_count())) {
+      frame_fixed(kFixedLrecl);
+    }
+  }
+
+ protected:
+  // Returns false (reported) when the document cannot be read at all.
+  virtual bool open_ok() { return true; }
+  // The reason of a failed read.
+  virtual std::string reason() const { return strerror(read_errno()); }
+  // Offers to decode the bytes after those held elsewhere, ahead of the
+  // formatter (then source_decodes() is called).
+  virtual void decode_ahead(const unsigned char* table) { (void)table; }
+  void note(long long done) { tl_progress_note(name_.c_str(), size_, done); }
   bool failed_ = false;
+
+ private:
+  std::string name_;
+  long long size_;
+  bool begun_ = false;
 };
+
+// A plain file or standard input, read with read(2).
+class fd_document : public lines_document {
+ public:
+  fd_document(const char* arg, int fd, int open_errno, long long size)
+      : lines_document(arg, size), fd_(fd), open_errno_(open_errno) {}
+  long long consumed() const override { return ahead_ ? done_ + ahead_->consumed() : done_; }
+  int fd() const { return fd_; }
+  using tl_lines::held;
+  using tl_lines::held_count;
+
+ protected:
+  bool open_ok() override {
+    if (fd_ >= 0) return true;
+    tl_progress_clear();
+    fprintf(stderr, "ERROR: Unable to open BDT file:%s\n", name());
+    tl_input_failures++;
+    (void)open_errno_;
+    return false;
+  }
+  // EBCDIC is decoded in a thread of its own, so that the decoding costs the
+  // formatter no time on two cores.
+  void decode_ahead(const unsigned char* table) override {
+    if (fd_ < 0) return;
+    ahead_.reset(new tl_readahead(fd_, table));
+    // Without a thread the decoding is done here, as it is read.
+    if (!ahead_->started()) {
+      ahead_.reset();
+      return;
+    }
+    source_decodes();
+  }
+  long raw_read(char* buf, size_t n) override {
+    if (fd_ < 0) return 0;
+    if (ahead_) {
+      long a = ahead_->read(buf, n);
+      if (a > 0) note(consumed());
+      return a;
+    }
+    ssize_t r = ::read(fd_, buf, n);
+    if (r > 0) {
+      done_ += r;
+      note(done_);
+    }
+    return static_cast<long>(r);
+  }
+
+ private:
+  int fd_;
+  int open_errno_;
+  long long done_ = 0;
+  std::unique_ptr<tl_readahead> ahead_;
+};
+
+// One member of an archive, or the stream of a compressed file.
+class member_document : public lines_document {
+ public:
+  member_document(std::string name, long long size, tl_unpacker& u) : lines_document(std::move(name), size), u_(u) {}
+  long long consumed() const override { return u_.consumed(); }
+
+ protected:
+  long raw_read(char* buf, size_t n) override {
+    long r = u_.read(buf, n);
+    if (r > 0) note(u_.consumed());
+    return r;
+  }
+  std::string reason() const override { return u_.what(); }
+
+ private:
+  tl_unpacker& u_;
+};
+
+// A damaged compressed input that gave no data: one document that reports it.
+class damaged_document : public lines_document {
+ public:
+  damaged_document(const char* name, long long size, std::string what)
+      : lines_document(name, size), what_(std::move(what)) {}
+  long long consumed() const override { return 0; }
+
+ protected:
+  bool open_ok() override {
+    report(name(), what_.c_str());
+    return false;
+  }
+  long raw_read(char*, size_t) override { return 0; }
+
+ private:
+  std::string what_;
+};
+
+bool stopping() { return tl_shutdown != 0 || tl_output_failed != 0; }
+
+// The documents of a compressed or archived input.
+bool each_packed(const char* arg, fd_document& first, tl_packing packing,
+                 const std::function<void(tl_document&)>& visit) {
+  tl_unpacker u(first.fd(), first.held(), first.held_count(), packing == tl_packing::archive);
+  bool ok = true, any = false;
+  std::string member, what;
+  while (!stopping()) {
+    tl_unpacker::event ev = u.next(&member, &what);
+    if (ev == tl_unpacker::kEnd) break;
+    if (ev == tl_unpacker::kFailed) {
+      if (!any) {
+        // Damaged before any document: one is written, frames and all, with
+        // the reason, as for a plain file that cannot be read.
+        damaged_document doc(arg, first.size(), what);
+        visit(doc);
+      } else {
+        report(arg, what.c_str());
+      }
+      ok = false;
+      break;
+    }
+    if (ev == tl_unpacker::kMemberFailed) {
+      std::string where = member.empty() ? std::string(arg) : std::string(arg) + ":" + member;
+      any = true;
+      report(where.c_str(), what.c_str());
+      ok = false;
+      continue;
+    }
+    any = true;
+    member_document doc(member.empty() ? std::string(arg) : std::string(arg) + ":" + member, first.size(), u);
+    doc.prepare();
+    visit(doc);
+    if (doc.failed()) ok = false;
+  }
+  return ok;
+}
 
 }  // namespace
 
+void tl_input_reset() {
+  tl_input_opts = tl_input_settings();
+  ebcdic_ready = false;
+}
+
+bool tl_input_set_codepage(const char* codepage) {
+  unsigned char t[256];
+  if (!tl_ebcdic_table(codepage != nullptr ? codepage : kTlEbcdicDefault, t)) return false;
+  std::memcpy(ebcdic_table, t, sizeof t);
+  ebcdic_ready = true;
+  return true;
+}
+
 bool tl_each_document(const char* arg, const std::function<void(tl_document&)>& visit) {
-  if (iFileExists(arg) != 1) {
+  const bool is_stdin = std::strcmp(arg, "-") == 0;
+  int fd = is_stdin ? STDIN_FILENO : open(arg, O_RDONLY | O_CLOEXEC);
+  int open_errno = fd < 0 ? errno : 0;
+  if (fd < 0 && open_errno == ENOENT) {
+    // A missing file gives no document at all.
+    tl_progress_clear();
     fprintf(stderr, "ERROR: Unable to open BDT file:%s\n", arg);
     tl_log(-1, "ERROR: Unable to open BDT file:%s\n", arg);
     tl_input_failures++;
     return false;
   }
-  plain_document doc(arg);
-  visit(doc);
-  psReadBDTclose();
-  return !doc.failed();
+  long long size = -1;
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+
+  bool ok;
+  {
+    fd_document doc(arg, fd, open_errno, size);
+    doc.peek_enough();
+    tl_packing packing = tl_detect_packing(doc.held(), doc.held_count());
+    if (fd >= 0 && packing != tl_packing::none) {
+      ok = each_packed(arg, doc, packing, visit);
+    } else {
+      doc.prepare();
+      visit(doc);
+      if (fd < 0 && !doc.failed()) {
+        // A file that cannot be opened is reported even when its document
+        // was not read.
+        const char* rec;
+        unsigned long len;
+        doc.next_record(&rec, &len);
+      }
+      ok = !doc.failed();
+    }
+  }
+  if (fd >= 0 && !is_stdin) close(fd);
+  return ok;
 }

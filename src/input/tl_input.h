@@ -5,6 +5,8 @@
 
 #include <functional>
 
+#include "tl_progress.h"
+
 // One document of an input argument, read record by record.
 class tl_document {
  public:
@@ -31,3 +33,18 @@ class tl_document {
 // (missing, unreadable, damaged): reported on standard error and counted in
 // tl_input_failures. Documents visited before a failure stay visited.
 bool tl_each_document(const char* arg, const std::function<void(tl_document&)>& visit);
+
+// How inputs are read, set by the options (--lrecl, --ebcdic, --progress).
+struct tl_input_settings {
+  int lrecl = 0;                 // fixed framing of this many bytes; 0: detected
+  bool ebcdic = false;           // decode every input from the EBCDIC table
+  tl_progress_when progress = tl_progress_when::automatic;
+};
+extern tl_input_settings tl_input_opts;
+
+// Puts the input settings back to their defaults (the table as well).
+void tl_input_reset();
+
+// Makes the EBCDIC table of the code page (IBM037 when null) the one used for
+// EBCDIC input. Returns false when iconv does not know the code page.
+bool tl_input_set_codepage(const char* codepage);

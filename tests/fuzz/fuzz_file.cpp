@@ -14,6 +14,8 @@
 
 #include "fuzz_common.h"
 #include "tl_core.h"
+#include "tl_detect.h"
+#include "tl_input.h"
 #include "tl_summary.h"
 
 namespace {
@@ -104,6 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fz_settings(static_cast<uint8_t>(h), static_cast<uint8_t>(h >> 8));
 
   check_reader(data, size, static_cast<uint8_t>(h >> 16));
+  // What shows a compressor's or an archive's magic may be damaged: failing
+  // then is right.
+  const bool packed = tl_detect_packing(reinterpret_cast<const char*>(data), size) != tl_packing::none;
+  tl_input_reset();
 
   static const int formats[] = {0, 1, 2, 3, 9, 5};
   for (int code : formats) {
@@ -117,9 +123,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         out = xml_out;
       }
       FZ_CHECK(tl_core(kInput, out) == 0, "tl_core failed, format %d", code);
-      FZ_CHECK(tl_input_failures == 0 && tl_output_failed == 0, "failure reported, format %d", code);
-      if (code == 3) {
-        std::string why = fz_xml_problem(read_back(xml_out), true);
+      FZ_CHECK((packed || tl_input_failures == 0) && tl_output_failed == 0, "failure reported, format %d", code);
+      // An archive of no regular member (an empty zip) gives no document.
+      std::string xml = code == 3 ? read_back(xml_out) : std::string();
+      if (code == 3 && !(packed && xml.empty())) {
+        std::string why = fz_xml_problem(xml, true);
         FZ_CHECK(why.empty(), "XML document not well-formed: %s", why.c_str());
       }
     }
@@ -128,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int html = 0; html <= 1; html++) {
     output_format = html ? 2 : 0;
     FZ_CHECK(tl_summary(kInput, devnull) == 0, "tl_summary failed");
-    FZ_CHECK(tl_input_failures == 0 && tl_output_failed == 0, "summary reported a failure");
+    FZ_CHECK((packed || tl_input_failures == 0) && tl_output_failed == 0, "summary reported a failure");
   }
   return 0;
 }

@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sigaction(SIGINT, &old_int, nullptr);
   sigaction(SIGTERM, &old_term, nullptr);
 
-  FZ_CHECK(r == TL_OPTS_RUN || r == TL_OPTS_HELP || r == TL_OPTS_VERSION || r == TL_OPTS_USAGE_ERROR, "result %d", r);
+  FZ_CHECK(r == TL_OPTS_RUN || r == TL_OPTS_HELP || r == TL_OPTS_VERSION || r == TL_OPTS_USAGE_ERROR ||
+               r == TL_OPTS_OUTPUT_IS_INPUT, "result %d", r);
   const int switches[] = {database_flag, print_header, print_trailer, bodyonly_flag, print_common,
                           print_recno, print_raw, print_types, print_summary, print_summarydetail,
                           debug_flag, display_bill, display_detail, display_csr, bill_date_flag,

@@ -7,7 +7,7 @@ set -euo pipefail
 gen=$1
 out=${2:-$(dirname "$0")/corpus}
 rm -rf "$out"
-mkdir -p "$out"/{formatters,file,core_buf,options}
+mkdir -p "$out"/{formatters,file,core_buf,options,input}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -54,4 +54,22 @@ for words in \
   printf '%s\0' "${w[@]}" | head -c -1 > "$out/options/seed-$i"
   i=$((i + 1))
 done
+# Inputs: a settings byte (bit 0 a forced record length, bit 1 forced
+# EBCDIC), then a file as the real tools make it: compressed, archived,
+# EBCDIC, fixed-length.
+head -n 4 "$tmp/s0.bdt" > "$tmp/in.bdt"
+awk 'length($0) == 226' "$tmp/s3.bdt" "$tmp/s6.bdt" | head -n 4 | tr -d '\r\n' > "$tmp/in.fix"
+iconv -f ISO-8859-1 -t IBM037 "$tmp/in.fix" > "$tmp/in.ebc"
+(cd "$tmp" && zip -q in.zip in.bdt in.ebc && tar cf in.tar in.bdt && tar czf in.tgz in.bdt)
+i=0
+for f in "$tmp/in.bdt" "$tmp/in.fix" "$tmp/in.ebc" "$tmp/in.zip" "$tmp/in.tar" "$tmp/in.tgz"; do
+  { byte 0; cat "$f"; } > "$out/input/seed-$i"
+  i=$((i + 1))
+done
+for tool in "gzip -c" "bzip2 -c" "xz -c" "zstd -q -c"; do
+  { byte 0; $tool "$tmp/in.bdt"; } > "$out/input/seed-$i"
+  i=$((i + 1))
+done
+{ byte 1; cat "$tmp/in.fix"; } > "$out/input/seed-$i"; i=$((i + 1))
+{ byte 2; cat "$tmp/in.ebc"; } > "$out/input/seed-$i"; i=$((i + 1))
 du -sh "$out"

@@ -1,0 +1,232 @@
+// Documents of input arguments made with the real tools: what the end-to-end
+// cases cannot see (sizes and positions for the progress line, the thread
+// stopped early, the queue's bound), and the unpacker's events.
+#include "tl_input.h"
+
+#include <chrono>
+#include <fcntl.h>
+
+#include "tl_testutil.h"
+#include "tl_unpack.h"
+
+namespace {
+
+class InputTest : public TlScratchDirTest {
+ protected:
+  void SetUp() override {
+    TlScratchDirTest::SetUp();
+    tl_input_reset();
+    tl_input_opts.progress = tl_progress_when::never;
+    tl_input_failures = 0;
+    tl_shutdown = 0;
+  }
+  void TearDown() override {
+    tl_input_reset();
+    tl_input_failures = 0;
+    TlScratchDirTest::TearDown();
+  }
+  static void sh(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
+};
+
+struct seen {
+  std::string name;
+  std::string text;
+  long long size, consumed;
+  bool failed;
+};
+
+std::vector<seen> read_documents(const char* arg, bool* ok) {
+  std::vector<seen> out;
+  *ok = tl_each_document(arg, [&](tl_document& d) {
+    seen s{d.name(), "", d.size(), 0, false};
+    const char* rec;
+    unsigned long len;
+    while (d.next_record(&rec, &len) == 0) s.text.append(rec, len);
+    s.consumed = d.consumed();
+    s.failed = d.failed();
+    out.push_back(s);
+  });
+  return out;
+}
+
+std::string records(int n) {
+  std::string s;
+  for (int i = 0; i < n; i++) s += tl_test_rec("10010101", {{20, std::to_string(i)}});
+  return s;
+}
+
+TEST_F(InputTest, SizesAndPositionsForTheProgressLine) {
+  const std::string text = records(3000);
+  tl_test_write("bill.bdt", text);
+  sh("gzip -c bill.bdt > bill.gz && zstd -q -c bill.bdt > bill.zst");
+  for (const char* arg : {"bill.bdt", "bill.gz", "bill.zst"}) {
+    bool ok = false;
+    auto docs = read_documents(arg, &ok);
+    ASSERT_TRUE(ok) << arg;
+    ASSERT_EQ(1u, docs.size());
+    EXPECT_EQ(arg, docs[0].name);
+    EXPECT_EQ(text, docs[0].text) << arg;
+    // The size is that of the file as it lies, and all of it was read.
+    long long size = static_cast<long long>(std::filesystem::file_size(arg));
+    EXPECT_EQ(size, docs[0].size) << arg;
+    EXPECT_EQ(size, docs[0].consumed) << arg;
+  }
+  // A pipe has no size.
+  int fd = open("bill.gz", O_RDONLY);
+  int saved = dup(0);
+  FILE* p = popen("cat bill.gz", "r");
+  ASSERT_NE(nullptr, p);
+  dup2(fileno(p), 0);
+  bool ok = false;
+  auto docs = read_documents("-", &ok);
+  dup2(saved, 0);
+  close(saved);
+  pclose(p);
+  close(fd);
+  ASSERT_TRUE(ok);
+  ASSERT_EQ(1u, docs.size());
+  EXPECT_EQ("-", docs[0].name);
+  EXPECT_EQ(-1, docs[0].size);
+  EXPECT_EQ(text, docs[0].text);
+}
+
+// The writers rely on it: a missing file gives no document, and says so.
+TEST_F(InputTest, MissingFileGivesNoDocument) {
+  bool ok = true;
+  int visits = 0;
+  std::string err = tl_test_stderr([&] { ok = tl_each_document("no-such.bdt", [&](tl_document&) { visits++; }); });
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(0, visits);
+  EXPECT_EQ(1, tl_input_failures);
+  // Once as the message, once from the log entry (as for the file driver).
+  EXPECT_EQ("ERROR: Unable to open BDT file:no-such.bdt\nERROR: Unable to open BDT file:no-such.bdt\n", err);
+  EXPECT_NE(std::string::npos, tl_test_read("tapelens.log").find("ERROR: Unable to open BDT file:no-such.bdt"));
+}
+
+TEST_F(InputTest, MembersInOrderTheirFailuresCounted) {
+  tl_test_write("a.bdt", records(2));
+  tl_test_write("b.bdt", records(5));
+  tl_test_write("empty.bdt", "");
+  sh("zip -q -P pw locked.zip a.bdt && zip -q locked.zip empty.bdt b.bdt");
+  bool ok = true;
+  std::string err = tl_test_stderr([&] {
+    auto docs = read_documents("locked.zip", &ok);
+    ASSERT_EQ(1u, docs.size());
+    EXPECT_EQ("locked.zip:b.bdt", docs[0].name);
+    EXPECT_EQ(records(5), docs[0].text);
+  });
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(1, tl_input_failures);
+  EXPECT_EQ("ERROR: Unable to read BDT file:locked.zip:a.bdt: encrypted member, not read\n", err);
+}
+
+// A document left before its end: the unpacking thread is stopped though it
+// waits on a pipe whose writer neither writes nor closes.
+TEST_F(InputTest, ThreadStopsWhenTheReaderStopsEarly) {
+  tl_test_write("bill.bdt", records(30000));
+  sh("gzip -c bill.bdt > bill.gz");
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  // As much as the pipe holds, and the writer end stays open.
+  ASSERT_EQ(0, fcntl(fds[1], F_SETFL, O_NONBLOCK));
+  std::string gz = tl_test_read("bill.gz");
+  ASSERT_GT(write(fds[1], gz.data(), gz.size()), 16384);
+  auto t0 = std::chrono::steady_clock::now();
+  {
+    char magic[2];
+    ASSERT_EQ(2, read(fds[0], magic, 2));
+    tl_unpacker u(fds[0], magic, 2, false);
+    std::string name, what;
+    ASSERT_EQ(tl_unpacker::kMember, u.next(&name, &what));
+    char buf[100];
+    EXPECT_EQ(100, u.read(buf, sizeof buf));
+  }  // the stream never ends: only the stop ends the thread
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+  close(fds[0]);
+  close(fds[1]);
+}
+
+// However large the unpacked stream, the thread runs ahead by a bounded
+// amount: with nobody reading, it stops, having read only part of the input.
+TEST_F(InputTest, UnpackingRunsAheadByABoundedAmount) {
+  sh("yes 100101010 | head -c 50000000 | gzip -1 > lines.gz");
+  int fd = open("lines.gz", O_RDONLY);
+  ASSERT_GE(fd, 0);
+  tl_unpacker u(fd, "\x1f\x8b", 2, false);  // read again from the file
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  long long ahead = u.consumed();
+  EXPECT_GT(ahead, 0);
+  EXPECT_LT(ahead, static_cast<long long>(std::filesystem::file_size("lines.gz")));
+  std::string name, what;
+  ASSERT_EQ(tl_unpacker::kMember, u.next(&name, &what));
+  EXPECT_EQ("", name);  // a compressed file that is no archive
+  long long total = 0;
+  char buf[1 << 16];
+  for (long r; (r = u.read(buf, sizeof buf)) > 0;) total += r;
+  EXPECT_EQ(50000000, total);
+  EXPECT_EQ(tl_unpacker::kEnd, u.next(&name, &what));
+  close(fd);
+}
+
+TEST_F(InputTest, GzipMembersJoinedAndBytesAfterThem) {
+  tl_test_write("a.bdt", records(3));
+  tl_test_write("b.bdt", records(4));
+  sh("gzip -c a.bdt > two.gz && gzip -c b.bdt >> two.gz && cp two.gz tail.gz && printf 'junk' >> tail.gz");
+  bool ok = false;
+  auto docs = read_documents("two.gz", &ok);
+  ASSERT_TRUE(ok);
+  ASSERT_EQ(1u, docs.size());
+  EXPECT_EQ(records(3) + records(4), docs[0].text);
+  std::string err = tl_test_stderr([&] { docs = read_documents("tail.gz", &ok); });
+  EXPECT_FALSE(ok);
+  ASSERT_EQ(1u, docs.size());
+  EXPECT_TRUE(docs[0].failed);
+  EXPECT_EQ(records(3) + records(4), docs[0].text);
+  EXPECT_EQ("ERROR: Unable to read BDT file:tail.gz: bytes after the gzip data that are no gzip member\n", err);
+}
+
+TEST(Progress, LineFormAfterASecond) {
+  int saved = dup(2);
+  FILE* f = tmpfile();
+  ASSERT_NE(nullptr, f);
+  dup2(fileno(f), 2);
+  tl_progress_start(tl_progress_when::always);
+  tl_progress_note("bill.bdt", 1000000, 1000);  // within the first second: nothing
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  tl_progress_note("bill.bdt", 1000000, 501000);
+  tl_progress_note("bill.bdt", 1000000, 600000);  // too soon after the last: nothing
+  tl_progress_clear();
+  tl_progress_clear();  // once erased, nothing more
+  dup2(saved, 2);
+  close(saved);
+  rewind(f);
+  char buf[512] = {};
+  size_t n = fread(buf, 1, sizeof buf - 1, f);
+  fclose(f);
+  std::string got(buf, n);
+  std::string head = "\rbill.bdt: 50%, ";
+  ASSERT_EQ(head, got.substr(0, head.size())) << got;
+  EXPECT_NE(std::string::npos, got.find(" MB/s, ")) << got;
+  EXPECT_NE(std::string::npos, got.find(" left\033[K\r\033[K")) << got;
+  EXPECT_EQ(got.size() - 4, got.find("\r\033[K", 1));
+}
+
+TEST(Progress, NeverWithoutATerminal) {
+  int saved = dup(2);
+  FILE* f = tmpfile();
+  dup2(fileno(f), 2);
+  tl_progress_start(tl_progress_when::automatic);  // standard error is a file
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  tl_progress_note("bill.bdt", 1000, 500);
+  tl_progress_clear();
+  dup2(saved, 2);
+  close(saved);
+  EXPECT_EQ(0, ftell(f));
+  fclose(f);
+  tl_progress_when w;
+  EXPECT_TRUE(tl_progress_parse("never", &w));
+  EXPECT_EQ(tl_progress_when::never, w);
+  EXPECT_FALSE(tl_progress_parse("yes", &w));
+}
+
+}  // namespace

@@ -1,0 +1,474 @@
+// The unpacking thread and its queue.
+#include "tl_unpack.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "tl_globals.h"
+
+namespace {
+constexpr size_t kReadBytes = 1 << 16;
+}
+
+tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
+    : fd_(fd), rbuf_(new char[kReadBytes]), archive_(archive) {
+  for (block& b : blocks_) b.data.reset(new char[kBlockBytes]);
+  gzip_ = n >= 2 && static_cast<unsigned char>(prefix[0]) == 0x1f && static_cast<unsigned char>(prefix[1]) == 0x8b;
+  if (gzip_) {
+    zs_.reset(new z_stream_s());
+    zbuf_.reset(new char[kReadBytes]);
+    // 15 + 16: a gzip wrapper, whose CRC and length inflate checks.
+    if (inflateInit2(zs_.get(), 15 + 16) != Z_OK) zs_.reset();
+  }
+  struct stat st;
+  // A regular file is read again from its start, and zip can seek in it.
+  seekable_ = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && lseek(fd, 0, SEEK_SET) == 0;
+  if (!seekable_) prefix_.assign(prefix, n);
+  if (pipe2(stop_pipe_, O_CLOEXEC) != 0) stop_pipe_[0] = stop_pipe_[1] = -1;
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::exception&) {
+    // No thread to be had (resources exhausted): the input fails, clearly.
+    blocks_[0].end = kInputFailed;
+    blocks_[0].what = "cannot start the unpacking thread";
+    count_ = 1;
+  }
+}
+
+tl_unpacker::~tl_unpacker() {
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    stop_ = true;
+  }
+  cv_.notify_all();
+  if (stop_pipe_[1] >= 0) {
+    char c = 0;
+    ssize_t w = write(stop_pipe_[1], &c, 1);
+    (void)w;
+  }
+  if (thread_.joinable()) thread_.join();
+  if (zs_) inflateEnd(zs_.get());
+  for (int p : stop_pipe_) {
+    if (p >= 0) close(p);
+  }
+}
+
+ssize_t tl_unpacker::cb_read(struct archive* a, void* self_v, const void** buf) {
+  auto* self = static_cast<tl_unpacker*>(self_v);
+  return self->gzip_ ? self->gunzip_next(a, buf) : self->raw_next(a, buf);
+}
+
+// The next bytes of the gzip input inflated: one or more members, each
+// checked against its CRC and length.
+ssize_t tl_unpacker::gunzip_next(struct archive* a, const void** buf) {
+  z_stream_s* z = zs_.get();
+  if (z == nullptr) {
+    archive_set_error(a, ENOMEM, "cannot start gzip decompression");
+    return -1;
+  }
+  // Damage ends the stream for libarchive, which would drop the bytes it
+  // holds on an error; the damage is told when the data is read to its end.
+  if (z_done_ || !z_error_.empty()) return 0;
+  for (;;) {
+    if (z->avail_in == 0 && !z_raw_end_) {
+      const void* p = nullptr;
+      ssize_t n = raw_next(a, &p);
+      if (n < 0) return -1;
+      if (n == 0) {
+        z_raw_end_ = true;
+      } else {
+        z->next_in = static_cast<Bytef*>(const_cast<void*>(p));
+        z->avail_in = static_cast<uInt>(n);
+      }
+    }
+    bool between = z_between_;
+    if (z_between_) {
+      if (z->avail_in == 0 && z_raw_end_) {
+        z_done_ = true;
+        return 0;
+      }
+      if (z->avail_in == 0) continue;
+      z_between_ = false;
+    }
+    z->next_out = reinterpret_cast<Bytef*>(zbuf_.get());
+    z->avail_out = static_cast<uInt>(kReadBytes);
+    int r = inflate(z, Z_NO_FLUSH);
+    ssize_t made = static_cast<ssize_t>(kReadBytes - z->avail_out);
+    if (r == Z_STREAM_END) {
+      // Another member may follow, as in files joined with cat.
+      inflateReset(z);
+      z_between_ = true;
+    } else if (r == Z_DATA_ERROR || r == Z_NEED_DICT || r == Z_MEM_ERROR || r == Z_STREAM_ERROR) {
+      z_error_ = between && made == 0 ? std::string("bytes after the gzip data that are no gzip member")
+                                      : "damaged gzip data (" + std::string(z->msg != nullptr ? z->msg : "inflate failed") + ")";
+      // The good bytes first.
+      if (made > 0) {
+        *buf = zbuf_.get();
+        return made;
+      }
+      return 0;
+    } else if (made == 0 && z->avail_in == 0 && z_raw_end_) {
+      z_error_ = "truncated gzip input";
+      return 0;
+    }
+    if (made > 0) {
+      *buf = zbuf_.get();
+      return made;
+    }
+  }
+}
+
+ssize_t tl_unpacker::raw_next(struct archive* a, const void** buf) {
+  tl_unpacker* self = this;
+  if (self->prefix_off_ < self->prefix_.size()) {
+    *buf = self->prefix_.data() + self->prefix_off_;
+    ssize_t n = static_cast<ssize_t>(self->prefix_.size() - self->prefix_off_);
+    self->prefix_off_ = self->prefix_.size();
+    return n;
+  }
+  for (;;) {
+    // A pipe may stay silent: wait for it or for the stop together.
+    struct pollfd fds[2] = {{self->fd_, POLLIN, 0}, {self->stop_pipe_[0], POLLIN, 0}};
+    int pr = poll(fds, self->stop_pipe_[0] >= 0 ? 2 : 1, -1);
+    if (pr < 0 && errno == EINTR) continue;
+    if (pr > 0 && (fds[1].revents & POLLIN) != 0) {
+      archive_set_error(a, ECANCELED, "stopped");
+      return -1;
+    }
+    ssize_t r = ::read(self->fd_, self->rbuf_.get(), kReadBytes);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      archive_set_error(a, errno, "%s", strerror(errno));
+      return -1;
+    }
+    self->consumed_.fetch_add(r, std::memory_order_relaxed);
+    *buf = self->rbuf_.get();
+    return r;
+  }
+}
+
+int64_t tl_unpacker::cb_seek(struct archive* a, void* self_v, int64_t offset, int whence) {
+  auto* self = static_cast<tl_unpacker*>(self_v);
+  off_t r = lseek(self->fd_, static_cast<off_t>(offset), whence);
+  if (r < 0) {
+    archive_set_error(a, errno, "%s", strerror(errno));
+    return ARCHIVE_FATAL;
+  }
+  self->consumed_.store(r, std::memory_order_relaxed);
+  return r;
+}
+
+int64_t tl_unpacker::cb_skip(struct archive*, void* self_v, int64_t request) {
+  auto* self = static_cast<tl_unpacker*>(self_v);
+  off_t before = lseek(self->fd_, 0, SEEK_CUR);
+  if (before < 0 || lseek(self->fd_, static_cast<off_t>(request), SEEK_CUR) < 0) return 0;
+  self->consumed_.fetch_add(request, std::memory_order_relaxed);
+  return request;
+}
+
+tl_unpacker::block* tl_unpacker::acquire() {
+  std::unique_lock<std::mutex> lock(m_);
+  cv_.wait(lock, [this] { return stop_ || count_ < kBlocks; });
+  if (stop_) return nullptr;
+  block* b = &blocks_[(head_ + count_) % kBlocks];
+  b->n = 0;
+  b->starts = false;
+  b->name.clear();
+  b->end = kGoesOn;
+  b->what.clear();
+  return b;
+}
+
+void tl_unpacker::publish() {
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    count_++;
+  }
+  cv_.notify_all();
+}
+
+tl_unpacker::block* tl_unpacker::front() {
+  std::unique_lock<std::mutex> lock(m_);
+  // Looks at the stop request of a signal now and then: the thread may wait
+  // on a silent pipe.
+  while (count_ == 0) {
+    if (tl_shutdown) return nullptr;
+    cv_.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  return &blocks_[head_];
+}
+
+void tl_unpacker::pop() {
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    head_ = (head_ + 1) % kBlocks;
+    count_--;
+  }
+  off_ = 0;
+  cv_.notify_all();
+}
+
+void tl_unpacker::run() {
+  // Signals are the main thread's: this one only reads.
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, nullptr);
+
+  struct archive* a = archive_read_new();
+  if (!gzip_) {
+    archive_read_support_filter_bzip2(a);
+    archive_read_support_filter_xz(a);
+    archive_read_support_filter_lzma(a);
+    archive_read_support_filter_zstd(a);
+  }
+  archive_read_support_format_tar(a);
+  archive_read_support_format_zip(a);
+  archive_read_support_format_raw(a);
+  archive_read_support_format_empty(a);
+  archive_read_set_callback_data(a, this);
+  archive_read_set_read_callback(a, &tl_unpacker::cb_read);
+  // A seek moves in the file's bytes: none under the inflating done here.
+  if (seekable_ && !gzip_) {
+    archive_read_set_seek_callback(a, &tl_unpacker::cb_seek);
+    archive_read_set_skip_callback(a, &tl_unpacker::cb_skip);
+  }
+  // libarchive's words name the library's view; what is wrong with the file
+  // comes first. The inflating here gives its own plain words.
+  auto reason = [this, a] {
+    const char* s = archive_error_string(a);
+    std::string why(s != nullptr ? s : "unreadable data");
+    if (gzip_) return z_error_.empty() ? why : z_error_;
+    return "damaged or truncated data (" + why + ")";
+  };
+  // The last block says how the input ended.
+  auto finish = [this](ending end, const std::string& what) {
+    block* b = acquire();
+    if (b == nullptr) return;
+    b->end = end;
+    b->what = what;
+    publish();
+  };
+
+  if (archive_read_open1(a) != ARCHIVE_OK) {
+    finish(kInputFailed, reason());
+    archive_read_free(a);
+    return;
+  }
+  bool members = false;
+  int failed_headers = 0;
+  for (bool first = true;; first = false) {
+    struct archive_entry* e = nullptr;
+    int r = archive_read_next_header(a, &e);
+    // What the magic numbers promised must be what libarchive found.
+    if (first && r != ARCHIVE_FATAL && archive_ && archive_format(a) == ARCHIVE_FORMAT_RAW) {
+      finish(kInputFailed, "not a readable zip or tar archive");
+      break;
+    }
+    if (first && r != ARCHIVE_FATAL && !archive_ && !gzip_ && archive_filter_code(a, 0) == ARCHIVE_FILTER_NONE) {
+      finish(kInputFailed, "not a readable bzip2, xz or zstd stream");
+      break;
+    }
+    if (r == ARCHIVE_EOF && gzip_ && !z_error_.empty()) {
+      finish(members ? kInputEnd : kInputFailed, z_error_);
+      break;
+    }
+    if (r == ARCHIVE_EOF) {
+      // A compressed empty file is one empty document, as the empty file is.
+      if (!members && archive_format(a) == ARCHIVE_FORMAT_EMPTY) {
+        block* b = acquire();
+        if (b == nullptr) break;
+        b->starts = true;
+        b->end = kMemberEnd;
+        publish();
+      }
+      finish(kInputEnd, "");
+      break;
+    }
+    if (r == ARCHIVE_FATAL || r == ARCHIVE_RETRY) {
+      finish(kInputFailed, reason());
+      break;
+    }
+    if (r == ARCHIVE_FAILED) {
+      // libarchive moves on to the next member; should it not, the input ends.
+      if (++failed_headers > 1000) {
+        finish(kInputFailed, reason());
+        break;
+      }
+      finish(kSkipped, reason());
+      continue;
+    }
+    bool raw = archive_format(a) == ARCHIVE_FORMAT_RAW;
+    const char* path = archive_entry_pathname(e);
+    std::string name = raw ? std::string() : std::string(path != nullptr ? path : "");
+    if (!raw) {
+      if (archive_entry_filetype(e) != AE_IFREG) continue;
+      if (archive_entry_is_encrypted(e)) {
+        block* b = acquire();
+        if (b == nullptr) break;
+        b->name = name;
+        b->end = kSkipped;
+        b->what = "encrypted member, not read";
+        publish();
+        continue;
+      }
+      if (archive_entry_size_is_set(e) && archive_entry_size(e) == 0) continue;
+    }
+    // The member's data, block by block; an empty member of an archive gives
+    // no document, the one stream of a compressed file always does.
+    bool started = false, failed = false, fatal = false;
+    std::string damage;
+    // What libarchive handed over and is not yet in a block: zeros for a
+    // hole of a sparse member first, then data.
+    const char* pend = nullptr;
+    size_t pend_n = 0;
+    int64_t zeros = 0, pos = 0;
+    bool at_end = false;
+    for (;;) {
+      block* b = acquire();
+      if (b == nullptr) break;
+      bool eof = false;
+      while (b->n < kBlockBytes) {
+        size_t room = kBlockBytes - b->n;
+        if (zeros > 0) {
+          size_t k = zeros < static_cast<int64_t>(room) ? static_cast<size_t>(zeros) : room;
+          std::memset(b->data.get() + b->n, 0, k);
+          b->n += k;
+          zeros -= static_cast<int64_t>(k);
+          continue;
+        }
+        if (pend_n > 0) {
+          size_t k = pend_n < room ? pend_n : room;
+          std::memcpy(b->data.get() + b->n, pend, k);
+          b->n += k;
+          pend += k;
+          pend_n -= k;
+          continue;
+        }
+        if (at_end) {
+          eof = true;
+          break;
+        }
+        // A block is filled whole from a file; from a pipe it goes on as
+        // soon as it holds anything, so that records come as the bytes do.
+        if (!seekable_ && b->n > 0) break;
+        const void* p = nullptr;
+        size_t len = 0;
+        la_int64_t off = 0;
+        int r = archive_read_data_block(a, &p, &len, &off);
+        if (r == ARCHIVE_EOF && gzip_ && !z_error_.empty()) {
+          // The stream ended at damage: the member ends damaged.
+          failed = fatal = true;
+          damage = z_error_;
+          break;
+        }
+        if (r == ARCHIVE_EOF) {
+          at_end = true;
+          continue;
+        }
+        if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
+          failed = true;
+          fatal = r == ARCHIVE_FATAL || r == ARCHIVE_RETRY;
+          damage = reason();
+          break;
+        }
+        if (off > pos) zeros = off - pos;
+        pos = (off > pos ? off : pos) + static_cast<int64_t>(len);
+        pend = static_cast<const char*>(p);
+        pend_n = len;
+      }
+      if (!started && (b->n > 0 || raw || failed)) {
+        b->starts = true;
+        b->name = name;
+        started = true;
+      }
+      if (failed) {
+        b->end = kMemberDamaged;
+        b->what = damage;
+      } else if (eof) {
+        b->end = started ? kMemberEnd : kGoesOn;
+      }
+      if (started) publish();
+      if (failed || eof) break;
+    }
+    members = members || started;
+    if (fatal) {
+      finish(kInputEnd, "");
+      break;
+    }
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (stop_) break;
+    }
+  }
+  archive_read_free(a);
+}
+
+tl_unpacker::event tl_unpacker::next(std::string* name, std::string* what) {
+  // What is left of the current member is passed over.
+  while (in_member_) {
+    block* b = front();
+    if (b == nullptr) return kEnd;
+    bool last = b->end != kGoesOn;
+    pop();
+    if (last) in_member_ = false;
+  }
+  block* b = front();
+  if (b == nullptr) return kEnd;
+  if (b->starts) {
+    *name = b->name;
+    in_member_ = true;
+    off_ = 0;
+    return kMember;
+  }
+  switch (b->end) {
+    case kSkipped:
+      *name = b->name;
+      *what = b->what;
+      pop();
+      return kMemberFailed;
+    case kInputFailed:
+      *what = what_ = b->what;
+      return kFailed;  // stays in front: nothing comes after it
+    default:
+      return kEnd;
+  }
+}
+
+long tl_unpacker::read(char* buf, size_t n) {
+  while (in_member_) {
+    block* b = front();
+    if (b == nullptr) return 0;
+    if (off_ < b->n) {
+      size_t k = b->n - off_;
+      if (k > n) k = n;
+      std::memcpy(buf, b->data.get() + off_, k);
+      off_ += k;
+      return static_cast<long>(k);
+    }
+    if (b->end == kGoesOn) {
+      pop();
+      continue;
+    }
+    in_member_ = false;
+    ending end = b->end;
+    what_ = b->what;
+    pop();
+    if (end == kMemberDamaged) {
+      errno = EIO;
+      return -1;
+    }
+    return 0;
+  }
+  return 0;
+}
