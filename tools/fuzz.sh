@@ -18,7 +18,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 secs=${1:-60}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(formatters file core_buf options input)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(formatters file core_buf options input names)
 build=${TAPELENS_FUZZ_BUILD:-$root/build-fuzz}
 
 # clang and its runtime libraries (libFuzzer and the sanitizers).

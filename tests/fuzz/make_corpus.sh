@@ -7,7 +7,7 @@ set -euo pipefail
 gen=$1
 out=${2:-$(dirname "$0")/corpus}
 rm -rf "$out"
-mkdir -p "$out"/{formatters,file,core_buf,options,input}
+mkdir -p "$out"/{formatters,file,core_buf,options,input,names}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -72,4 +72,8 @@ for tool in "gzip -c" "bzip2 -c" "xz -c" "zstd -q -c"; do
 done
 { byte 1; cat "$tmp/in.fix"; } > "$out/input/seed-$i"; i=$((i + 1))
 { byte 2; cat "$tmp/in.ebc"; } > "$out/input/seed-$i"; i=$((i + 1))
+# Names files: rows of every kind, a record name, quotes, CR LF, a swap.
+printf 'record_key,start,name\n100101.01,62,Carrier\ncommon,1,Record id\n103708.00,131/2,Second\n' > "$out/names/rows.csv"
+printf 'record_key,start,name\n100101.00,,Bill header\n300305.00,62,"Quoted ""name"""\n' > "$out/names/record-and-quotes.csv"
+printf 'record_key,start,name\r\n100101.01,77,Pos 062-076 text\r\n100101.01,62,Pos 077-089 text\r\n' > "$out/names/swap-crlf.csv"
 du -sh "$out"
