@@ -19,29 +19,8 @@ namespace {
 
 // The libpq functions this writer calls, from the library opened at run
 // time (tl_dynlib.h).
-#define TL_PQ_FUNCTIONS(X) X(clear) X(connectdb) X(errorMessage) X(escapeLiteral) X(exec) X(execParams) X(finish) X(freemem) X(getResult) X(getvalue) X(ntuples) X(putCopyData) X(putCopyEnd) X(resultErrorField) X(resultStatus) X(setClientEncoding) X(status)
-struct pq_api {
-#define TL_X(n) decltype(&::PQ##n) n = nullptr;
-  TL_PQ_FUNCTIONS(TL_X)
-#undef TL_X
-};
-pq_api pq;
-const char kPqLib[] = "libpq.so.5";
-
-// Opens the library once; returns false (message printed) when it or one of
-// its functions is missing.
-bool load_pq() {
-  static int state = 0;
-  if (state == 0) {
-    void* lib = tl_dynlib_open(kPqLib);
-    bool ok = lib != nullptr;
-#define TL_X(n) ok = ok && tl_dynlib_sym(lib, kPqLib, "PQ" #n, pq.n);
-    TL_PQ_FUNCTIONS(TL_X)
-#undef TL_X
-    state = ok ? 1 : -1;
-  }
-  return state == 1;
-}
+#define TL_PQ_FUNCTIONS(X) X(PQ, clear) X(PQ, connectdb) X(PQ, errorMessage) X(PQ, escapeLiteral) X(PQ, exec) X(PQ, execParams) X(PQ, finish) X(PQ, freemem) X(PQ, getResult) X(PQ, getvalue) X(PQ, ntuples) X(PQ, putCopyData) X(PQ, putCopyEnd) X(PQ, resultErrorField) X(PQ, resultStatus) X(PQ, setClientEncoding) X(PQ, status)
+TL_DYNLIB_TABLE(pq_api, pq, load_pq, "libpq.so.5", TL_PQ_FUNCTIONS)
 
 // A table's rows are sent once this many bytes of them are gathered, and
 // every table's once all of them hold this many: memory stays bounded.

@@ -17,29 +17,8 @@ namespace {
 
 // The SQLite functions this writer calls, from the library opened at run
 // time (tl_dynlib.h).
-#define TL_SQLITE_FUNCTIONS(X) X(bind_blob) X(bind_int) X(bind_int64) X(bind_null) X(bind_text) X(busy_handler) X(close) X(column_text) X(db_readonly) X(errmsg) X(exec) X(finalize) X(free) X(last_insert_rowid) X(open_v2) X(prepare_v2) X(reset) X(step)
-struct sqlite_api {
-#define TL_X(n) decltype(&::sqlite3_##n) n = nullptr;
-  TL_SQLITE_FUNCTIONS(TL_X)
-#undef TL_X
-};
-sqlite_api sq;
-const char kSqliteLib[] = "libsqlite3.so.0";
-
-// Opens the library once; returns false (message printed) when it or one of
-// its functions is missing.
-bool load_sqlite() {
-  static int state = 0;
-  if (state == 0) {
-    void* lib = tl_dynlib_open(kSqliteLib);
-    bool ok = lib != nullptr;
-#define TL_X(n) ok = ok && tl_dynlib_sym(lib, kSqliteLib, "sqlite3_" #n, sq.n);
-    TL_SQLITE_FUNCTIONS(TL_X)
-#undef TL_X
-    state = ok ? 1 : -1;
-  }
-  return state == 1;
-}
+#define TL_SQLITE_FUNCTIONS(X) X(sqlite3_, bind_blob) X(sqlite3_, bind_int) X(sqlite3_, bind_int64) X(sqlite3_, bind_null) X(sqlite3_, bind_text) X(sqlite3_, busy_handler) X(sqlite3_, close) X(sqlite3_, column_text) X(sqlite3_, db_readonly) X(sqlite3_, errmsg) X(sqlite3_, exec) X(sqlite3_, finalize) X(sqlite3_, free) X(sqlite3_, last_insert_rowid) X(sqlite3_, open_v2) X(sqlite3_, prepare_v2) X(sqlite3_, reset) X(sqlite3_, step)
+TL_DYNLIB_TABLE(sqlite_api, sq, load_sqlite, "libsqlite3.so.0", TL_SQLITE_FUNCTIONS)
 
 // Waiting this long for another loader's lock before giving up (ms).
 constexpr int kBusyTimeoutMs = 10 * 60 * 1000;
