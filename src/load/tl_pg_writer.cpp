@@ -40,15 +40,6 @@ const char kMetadata[] =
     "CREATE TABLE IF NOT EXISTS tapelens_layouts(table_name text PRIMARY KEY, record_key text NOT NULL,"
     " class text NOT NULL, name text);";
 
-std::string quoted(const std::string& id) {
-  std::string q = "\"";
-  for (char c : id) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  return q + "\"";
-}
-
 std::string column_type(const tl_column& c) {
   if (c.field == nullptr) return "bigint";
   if (c.decimals < 0) return "text";
@@ -151,12 +142,7 @@ class pg_writer : public tl_writer {
       b += '\t';
       put_copy_text(b, row.reject, std::strlen(row.reject));
       b += "\t\\\\x";
-      static const char kHex[] = "0123456789abcdef";
-      for (size_t i = 0; i < row.raw_len; i++) {
-        const unsigned char c = static_cast<unsigned char>(row.raw[i]);
-        b += kHex[c >> 4];
-        b += kHex[c & 15];
-      }
+      tl_append_hex(b, row.raw, row.raw_len);
       b += '\n';
       total_ += b.size() - before;
       if (b.size() >= kTableBatch && !send(buffers_.size() - 1)) return false;
@@ -261,7 +247,7 @@ class pg_writer : public tl_writer {
     if (b.empty()) return true;
     if (!make_pending()) return false;
     const std::string table = at + 1 == buffers_.size() ? std::string("tapelens_rejects")
-                                                       : quoted(model_.table(static_cast<int>(at))->name);
+                                                       : tl_sql_quoted(model_.table(static_cast<int>(at))->name);
     const std::string sql = "COPY " + table + " FROM STDIN";
     PGresult* r = pq.exec(conn_, sql.c_str());
     const bool copying = pq.resultStatus(r) == PGRES_COPY_IN;
@@ -359,11 +345,11 @@ class pg_writer : public tl_writer {
 
   // Appends the statements that make table t, its columns and its layout.
   void add_create(const tl_table& t, std::string& sql) {
-    sql += "CREATE TABLE " + quoted(t.name) + "(";
+    sql += "CREATE TABLE " + tl_sql_quoted(t.name) + "(";
     for (size_t i = 0; i < t.columns.size(); i++) {
       const tl_column& c = t.columns[i];
       if (i > 0) sql += ", ";
-      sql += quoted(c.name) + " " + column_type(c);
+      sql += tl_sql_quoted(c.name) + " " + column_type(c);
       if (i < kTlKeyColumns) sql += " NOT NULL";
     }
     sql += "); INSERT INTO tapelens_columns VALUES ";

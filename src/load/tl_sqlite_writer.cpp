@@ -43,15 +43,6 @@ const char kMetadata[] =
     "CREATE TABLE IF NOT EXISTS tapelens_layouts(table_name TEXT PRIMARY KEY, record_key TEXT NOT NULL,"
     " class TEXT NOT NULL, name TEXT);";
 
-std::string quoted(const std::string& id) {
-  std::string q = "\"";
-  for (char c : id) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  return q + "\"";
-}
-
 const char* column_type(const tl_column& c) { return c.field != nullptr && c.decimals < 0 ? "TEXT" : "INTEGER"; }
 
 class sqlite_writer : public tl_writer {
@@ -222,7 +213,7 @@ class sqlite_writer : public tl_writer {
     sqlite3_stmt*& s = tables_[static_cast<size_t>(t.rindex)];
     if (s != nullptr) return s;
     if (!ensure_table(t)) return nullptr;
-    std::string sql = "INSERT INTO " + quoted(t.name) + " VALUES(";
+    std::string sql = "INSERT INTO " + tl_sql_quoted(t.name) + " VALUES(";
     for (size_t k = 0; k < t.columns.size(); k++) sql += k == 0 ? "?" : ",?";
     sql += ")";
     s = prepare(sql);
@@ -257,18 +248,18 @@ class sqlite_writer : public tl_writer {
               path_.c_str(), t.name.c_str(), t.record_key.c_str(), doc_);
       return false;
     }
-    std::string sql = "CREATE TABLE " + quoted(t.name) + "(";
-    std::string view = "CREATE VIEW IF NOT EXISTS " + quoted(t.name + "_v") + " AS SELECT ";
+    std::string sql = "CREATE TABLE " + tl_sql_quoted(t.name) + "(";
+    std::string view = "CREATE VIEW IF NOT EXISTS " + tl_sql_quoted(t.name + "_v") + " AS SELECT ";
     for (size_t i = 0; i < t.columns.size(); i++) {
       const tl_column& c = t.columns[i];
       if (i > 0) sql += ", ", view += ", ";
-      sql += quoted(c.name) + " " + column_type(c);
+      sql += tl_sql_quoted(c.name) + " " + column_type(c);
       if (i < kTlKeyColumns) sql += " NOT NULL";
-      view += c.decimals > 0 ? tl_sqlite_decimal_expr(quoted(c.name), c.decimals) + " AS " + quoted(c.name)
-                             : quoted(c.name);
+      const std::string name = tl_sql_quoted(c.name);
+      view += c.decimals > 0 ? tl_sqlite_decimal_expr(name, c.decimals) + " AS " + name : name;
     }
     sql += ");";
-    view += " FROM " + quoted(t.name) + ";";
+    view += " FROM " + tl_sql_quoted(t.name) + ";";
     if (!exec(sql.c_str()) || !exec(view.c_str())) return false;
     sqlite3_stmt* col = prepare(
         "INSERT OR REPLACE INTO tapelens_columns(table_name, column_name, ordinal, display_name, start, length,"
