@@ -4,11 +4,10 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <memory>
-#include <mutex>
-#include <thread>
+
+#include "tl_worker.h"
 
 class tl_readahead {
  public:
@@ -42,14 +41,10 @@ class tl_readahead {
 
   int fd_;
   const unsigned char* table_;
-  int stop_pipe_[2] = {-1, -1};
   std::atomic<long long> consumed_{0};
-  std::mutex m_;
-  std::condition_variable cv_;
   block blocks_[kBlocks];
   int head_ = 0, count_ = 0;
-  bool stop_ = false;
   size_t off_ = 0;
   bool started_ = true;
-  std::thread thread_;
+  tl_worker worker_;
 };

@@ -5,12 +5,7 @@
 #include <archive_entry.h>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
-#include <exception>
-#include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -35,10 +30,7 @@ tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
   // A regular file is read again from its start, and zip can seek in it.
   seekable_ = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && lseek(fd, 0, SEEK_SET) == 0;
   if (!seekable_) prefix_.assign(prefix, n);
-  if (pipe2(stop_pipe_, O_CLOEXEC) != 0) stop_pipe_[0] = stop_pipe_[1] = -1;
-  try {
-    thread_ = std::thread([this] { run(); });
-  } catch (const std::exception&) {
+  if (!worker_.start([this] { run(); })) {
     // No thread to be had (resources exhausted): the input fails, clearly.
     blocks_[0].end = kInputFailed;
     blocks_[0].what = "cannot start the unpacking thread";
@@ -47,21 +39,8 @@ tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
 }
 
 tl_unpacker::~tl_unpacker() {
-  {
-    std::lock_guard<std::mutex> lock(m_);
-    stop_ = true;
-  }
-  cv_.notify_all();
-  if (stop_pipe_[1] >= 0) {
-    char c = 0;
-    ssize_t w = write(stop_pipe_[1], &c, 1);
-    (void)w;
-  }
-  if (thread_.joinable()) thread_.join();
+  worker_.stop();
   if (zs_) inflateEnd(zs_.get());
-  for (int p : stop_pipe_) {
-    if (p >= 0) close(p);
-  }
 }
 
 ssize_t tl_unpacker::cb_read(struct archive* a, void* self_v, const void** buf) {
@@ -139,10 +118,7 @@ ssize_t tl_unpacker::raw_next(struct archive* a, const void** buf) {
   }
   for (;;) {
     // A pipe may stay silent: wait for it or for the stop together.
-    struct pollfd fds[2] = {{self->fd_, POLLIN, 0}, {self->stop_pipe_[0], POLLIN, 0}};
-    int pr = poll(fds, self->stop_pipe_[0] >= 0 ? 2 : 1, -1);
-    if (pr < 0 && errno == EINTR) continue;
-    if (pr > 0 && (fds[1].revents & POLLIN) != 0) {
+    if (!self->worker_.wait_readable(self->fd_)) {
       archive_set_error(a, ECANCELED, "stopped");
       return -1;
     }
@@ -178,9 +154,9 @@ int64_t tl_unpacker::cb_skip(struct archive*, void* self_v, int64_t request) {
 }
 
 tl_unpacker::block* tl_unpacker::acquire() {
-  std::unique_lock<std::mutex> lock(m_);
-  cv_.wait(lock, [this] { return stop_ || count_ < kBlocks; });
-  if (stop_) return nullptr;
+  std::unique_lock<std::mutex> lock(worker_.mutex());
+  worker_.cv().wait(lock, [this] { return worker_.stopped() || count_ < kBlocks; });
+  if (worker_.stopped()) return nullptr;
   block* b = &blocks_[(head_ + count_) % kBlocks];
   b->n = 0;
   b->starts = false;
@@ -192,39 +168,34 @@ tl_unpacker::block* tl_unpacker::acquire() {
 
 void tl_unpacker::publish() {
   {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(worker_.mutex());
     count_++;
   }
-  cv_.notify_all();
+  worker_.cv().notify_all();
 }
 
 tl_unpacker::block* tl_unpacker::front() {
-  std::unique_lock<std::mutex> lock(m_);
+  std::unique_lock<std::mutex> lock(worker_.mutex());
   // Looks at the stop request of a signal now and then: the thread may wait
   // on a silent pipe.
   while (count_ == 0) {
     if (tl_shutdown) return nullptr;
-    cv_.wait_for(lock, std::chrono::milliseconds(100));
+    worker_.cv().wait_for(lock, std::chrono::milliseconds(100));
   }
   return &blocks_[head_];
 }
 
 void tl_unpacker::pop() {
   {
-    std::lock_guard<std::mutex> lock(m_);
+    std::lock_guard<std::mutex> lock(worker_.mutex());
     head_ = (head_ + 1) % kBlocks;
     count_--;
   }
   off_ = 0;
-  cv_.notify_all();
+  worker_.cv().notify_all();
 }
 
 void tl_unpacker::run() {
-  // Signals are the main thread's: this one only reads.
-  sigset_t all;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, nullptr);
-
   struct archive* a = archive_read_new();
   if (!gzip_) {
     archive_read_support_filter_bzip2(a);
@@ -407,8 +378,8 @@ void tl_unpacker::run() {
       break;
     }
     {
-      std::lock_guard<std::mutex> lock(m_);
-      if (stop_) break;
+      std::lock_guard<std::mutex> lock(worker_.mutex());
+      if (worker_.stopped()) break;
     }
   }
   archive_read_free(a);

@@ -4,14 +4,13 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <sys/types.h>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
+
+#include "tl_worker.h"
 
 class tl_unpacker {
  public:
@@ -78,7 +77,6 @@ class tl_unpacker {
   size_t prefix_off_ = 0;
   bool seekable_ = false;
   std::unique_ptr<char[]> rbuf_;
-  int stop_pipe_[2] = {-1, -1};
   // gzip is inflated here rather than by libarchive, which does not check
   // the CRC and length of a gzip member: damage would pass unseen.
   bool gzip_ = false;
@@ -91,15 +89,12 @@ class tl_unpacker {
   bool archive_;              // the magic numbers promised zip or tar
   std::atomic<long long> consumed_{0};
 
-  std::mutex m_;
-  std::condition_variable cv_;
   block blocks_[kBlocks];
   int head_ = 0, count_ = 0;
-  bool stop_ = false;
 
   // The consumer's place: inside a member, and how far in the front block.
   bool in_member_ = false;
   size_t off_ = 0;
   std::string what_;
-  std::thread thread_;
+  tl_worker worker_;
 };

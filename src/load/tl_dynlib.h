@@ -24,3 +24,29 @@ bool tl_dynlib_sym(void* lib, const char* soname, const char* name, F& f) {
   f = reinterpret_cast<F>(p);
   return true;
 }
+
+// Defines, for an unnamed namespace, the function table `api`: a member n
+// pointing to the library's prefix##n for each X(prefix, n) that LIST(X)
+// names; its one instance `var`; and `bool load()`, which opens soname on
+// its first call and resolves every member. load returns false (message on
+// standard error) when the library or a function is missing, and on later
+// calls the first call's answer without trying again.
+#define TL_DYNLIB_TABLE(api, var, load, soname, LIST) \
+  struct api {                                        \
+    LIST(TL_DYNLIB_MEMBER_)                           \
+  };                                                  \
+  api var;                                            \
+  bool load() {                                       \
+    static int state = 0;                             \
+    if (state == 0) {                                 \
+      const char* const so = soname;                  \
+      api& table = var;                               \
+      void* lib = tl_dynlib_open(so);                 \
+      bool ok = lib != nullptr;                       \
+      LIST(TL_DYNLIB_RESOLVE_)                        \
+      state = ok ? 1 : -1;                            \
+    }                                                 \
+    return state == 1;                                \
+  }
+#define TL_DYNLIB_MEMBER_(prefix, n) decltype(&::prefix##n) n = nullptr;
+#define TL_DYNLIB_RESOLVE_(prefix, n) ok = ok && tl_dynlib_sym(lib, so, #prefix #n, table.n);

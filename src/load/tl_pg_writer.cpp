@@ -19,29 +19,8 @@ namespace {
 
 // The libpq functions this writer calls, from the library opened at run
 // time (tl_dynlib.h).
-#define TL_PQ_FUNCTIONS(X) X(clear) X(connectdb) X(errorMessage) X(escapeLiteral) X(exec) X(execParams) X(finish) X(freemem) X(getResult) X(getvalue) X(ntuples) X(putCopyData) X(putCopyEnd) X(resultErrorField) X(resultStatus) X(setClientEncoding) X(status)
-struct pq_api {
-#define TL_X(n) decltype(&::PQ##n) n = nullptr;
-  TL_PQ_FUNCTIONS(TL_X)
-#undef TL_X
-};
-pq_api pq;
-const char kPqLib[] = "libpq.so.5";
-
-// Opens the library once; returns false (message printed) when it or one of
-// its functions is missing.
-bool load_pq() {
-  static int state = 0;
-  if (state == 0) {
-    void* lib = tl_dynlib_open(kPqLib);
-    bool ok = lib != nullptr;
-#define TL_X(n) ok = ok && tl_dynlib_sym(lib, kPqLib, "PQ" #n, pq.n);
-    TL_PQ_FUNCTIONS(TL_X)
-#undef TL_X
-    state = ok ? 1 : -1;
-  }
-  return state == 1;
-}
+#define TL_PQ_FUNCTIONS(X) X(PQ, clear) X(PQ, connectdb) X(PQ, errorMessage) X(PQ, escapeLiteral) X(PQ, exec) X(PQ, execParams) X(PQ, finish) X(PQ, freemem) X(PQ, getResult) X(PQ, getvalue) X(PQ, ntuples) X(PQ, putCopyData) X(PQ, putCopyEnd) X(PQ, resultErrorField) X(PQ, resultStatus) X(PQ, setClientEncoding) X(PQ, status)
+TL_DYNLIB_TABLE(pq_api, pq, load_pq, "libpq.so.5", TL_PQ_FUNCTIONS)
 
 // A table's rows are sent once this many bytes of them are gathered, and
 // every table's once all of them hold this many: memory stays bounded.
@@ -60,15 +39,6 @@ const char kMetadata[] =
     " PRIMARY KEY(table_name, column_name));"
     "CREATE TABLE IF NOT EXISTS tapelens_layouts(table_name text PRIMARY KEY, record_key text NOT NULL,"
     " class text NOT NULL, name text);";
-
-std::string quoted(const std::string& id) {
-  std::string q = "\"";
-  for (char c : id) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  return q + "\"";
-}
 
 std::string column_type(const tl_column& c) {
   if (c.field == nullptr) return "bigint";
@@ -172,12 +142,7 @@ class pg_writer : public tl_writer {
       b += '\t';
       put_copy_text(b, row.reject, std::strlen(row.reject));
       b += "\t\\\\x";
-      static const char kHex[] = "0123456789abcdef";
-      for (size_t i = 0; i < row.raw_len; i++) {
-        const unsigned char c = static_cast<unsigned char>(row.raw[i]);
-        b += kHex[c >> 4];
-        b += kHex[c & 15];
-      }
+      tl_append_hex(b, row.raw, row.raw_len);
       b += '\n';
       total_ += b.size() - before;
       if (b.size() >= kTableBatch && !send(buffers_.size() - 1)) return false;
@@ -282,7 +247,7 @@ class pg_writer : public tl_writer {
     if (b.empty()) return true;
     if (!make_pending()) return false;
     const std::string table = at + 1 == buffers_.size() ? std::string("tapelens_rejects")
-                                                       : quoted(model_.table(static_cast<int>(at))->name);
+                                                       : tl_sql_quoted(model_.table(static_cast<int>(at))->name);
     const std::string sql = "COPY " + table + " FROM STDIN";
     PGresult* r = pq.exec(conn_, sql.c_str());
     const bool copying = pq.resultStatus(r) == PGRES_COPY_IN;
@@ -380,11 +345,11 @@ class pg_writer : public tl_writer {
 
   // Appends the statements that make table t, its columns and its layout.
   void add_create(const tl_table& t, std::string& sql) {
-    sql += "CREATE TABLE " + quoted(t.name) + "(";
+    sql += "CREATE TABLE " + tl_sql_quoted(t.name) + "(";
     for (size_t i = 0; i < t.columns.size(); i++) {
       const tl_column& c = t.columns[i];
       if (i > 0) sql += ", ";
-      sql += quoted(c.name) + " " + column_type(c);
+      sql += tl_sql_quoted(c.name) + " " + column_type(c);
       if (i < kTlKeyColumns) sql += " NOT NULL";
     }
     sql += "); INSERT INTO tapelens_columns VALUES ";

@@ -76,12 +76,7 @@ class split_writer : public tl_writer {
       tl_append_csv_field(line_, row.reject, std::strlen(row.reject));
       // The raw bytes in the hex form that PostgreSQL reads into a bytea.
       line_ += ",\\x";
-      static const char kHex[] = "0123456789abcdef";
-      for (size_t i = 0; i < row.raw_len; i++) {
-        const unsigned char b = static_cast<unsigned char>(row.raw[i]);
-        line_ += kHex[b >> 4];
-        line_ += kHex[b & 15];
-      }
+      tl_append_hex(line_, row.raw, row.raw_len);
       line_ += "\r\n";
       if (!put(*c)) return false;
     }

@@ -17,29 +17,8 @@ namespace {
 
 // The SQLite functions this writer calls, from the library opened at run
 // time (tl_dynlib.h).
-#define TL_SQLITE_FUNCTIONS(X) X(bind_blob) X(bind_int) X(bind_int64) X(bind_null) X(bind_text) X(busy_handler) X(close) X(column_text) X(db_readonly) X(errmsg) X(exec) X(finalize) X(free) X(last_insert_rowid) X(open_v2) X(prepare_v2) X(reset) X(step)
-struct sqlite_api {
-#define TL_X(n) decltype(&::sqlite3_##n) n = nullptr;
-  TL_SQLITE_FUNCTIONS(TL_X)
-#undef TL_X
-};
-sqlite_api sq;
-const char kSqliteLib[] = "libsqlite3.so.0";
-
-// Opens the library once; returns false (message printed) when it or one of
-// its functions is missing.
-bool load_sqlite() {
-  static int state = 0;
-  if (state == 0) {
-    void* lib = tl_dynlib_open(kSqliteLib);
-    bool ok = lib != nullptr;
-#define TL_X(n) ok = ok && tl_dynlib_sym(lib, kSqliteLib, "sqlite3_" #n, sq.n);
-    TL_SQLITE_FUNCTIONS(TL_X)
-#undef TL_X
-    state = ok ? 1 : -1;
-  }
-  return state == 1;
-}
+#define TL_SQLITE_FUNCTIONS(X) X(sqlite3_, bind_blob) X(sqlite3_, bind_int) X(sqlite3_, bind_int64) X(sqlite3_, bind_null) X(sqlite3_, bind_text) X(sqlite3_, busy_handler) X(sqlite3_, close) X(sqlite3_, column_text) X(sqlite3_, db_readonly) X(sqlite3_, errmsg) X(sqlite3_, exec) X(sqlite3_, finalize) X(sqlite3_, free) X(sqlite3_, last_insert_rowid) X(sqlite3_, open_v2) X(sqlite3_, prepare_v2) X(sqlite3_, reset) X(sqlite3_, step)
+TL_DYNLIB_TABLE(sqlite_api, sq, load_sqlite, "libsqlite3.so.0", TL_SQLITE_FUNCTIONS)
 
 // Waiting this long for another loader's lock before giving up (ms).
 constexpr int kBusyTimeoutMs = 10 * 60 * 1000;
@@ -63,15 +42,6 @@ const char kMetadata[] =
     " PRIMARY KEY(table_name, column_name));"
     "CREATE TABLE IF NOT EXISTS tapelens_layouts(table_name TEXT PRIMARY KEY, record_key TEXT NOT NULL,"
     " class TEXT NOT NULL, name TEXT);";
-
-std::string quoted(const std::string& id) {
-  std::string q = "\"";
-  for (char c : id) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  return q + "\"";
-}
 
 const char* column_type(const tl_column& c) { return c.field != nullptr && c.decimals < 0 ? "TEXT" : "INTEGER"; }
 
@@ -243,7 +213,7 @@ class sqlite_writer : public tl_writer {
     sqlite3_stmt*& s = tables_[static_cast<size_t>(t.rindex)];
     if (s != nullptr) return s;
     if (!ensure_table(t)) return nullptr;
-    std::string sql = "INSERT INTO " + quoted(t.name) + " VALUES(";
+    std::string sql = "INSERT INTO " + tl_sql_quoted(t.name) + " VALUES(";
     for (size_t k = 0; k < t.columns.size(); k++) sql += k == 0 ? "?" : ",?";
     sql += ")";
     s = prepare(sql);
@@ -278,18 +248,18 @@ class sqlite_writer : public tl_writer {
               path_.c_str(), t.name.c_str(), t.record_key.c_str(), doc_);
       return false;
     }
-    std::string sql = "CREATE TABLE " + quoted(t.name) + "(";
-    std::string view = "CREATE VIEW IF NOT EXISTS " + quoted(t.name + "_v") + " AS SELECT ";
+    std::string sql = "CREATE TABLE " + tl_sql_quoted(t.name) + "(";
+    std::string view = "CREATE VIEW IF NOT EXISTS " + tl_sql_quoted(t.name + "_v") + " AS SELECT ";
     for (size_t i = 0; i < t.columns.size(); i++) {
       const tl_column& c = t.columns[i];
       if (i > 0) sql += ", ", view += ", ";
-      sql += quoted(c.name) + " " + column_type(c);
+      sql += tl_sql_quoted(c.name) + " " + column_type(c);
       if (i < kTlKeyColumns) sql += " NOT NULL";
-      view += c.decimals > 0 ? tl_sqlite_decimal_expr(quoted(c.name), c.decimals) + " AS " + quoted(c.name)
-                             : quoted(c.name);
+      const std::string name = tl_sql_quoted(c.name);
+      view += c.decimals > 0 ? tl_sqlite_decimal_expr(name, c.decimals) + " AS " + name : name;
     }
     sql += ");";
-    view += " FROM " + quoted(t.name) + ";";
+    view += " FROM " + tl_sql_quoted(t.name) + ";";
     if (!exec(sql.c_str()) || !exec(view.c_str())) return false;
     sqlite3_stmt* col = prepare(
         "INSERT OR REPLACE INTO tapelens_columns(table_name, column_name, ordinal, display_name, start, length,"

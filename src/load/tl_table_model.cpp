@@ -230,6 +230,24 @@ size_t tl_put_decimal(int64_t units, int decimals, char* out) {
   return o;
 }
 
+std::string tl_sql_quoted(const std::string& id) {
+  std::string q = "\"";
+  for (char c : id) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+void tl_append_hex(std::string& out, const char* p, size_t n) {
+  static const char kHex[] = "0123456789abcdef";
+  for (size_t i = 0; i < n; i++) {
+    const unsigned char c = static_cast<unsigned char>(p[i]);
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+}
+
 void tl_append_csv_field(std::string& out, const char* p, size_t n) {
   bool plain = true;
   for (size_t i = 0; i < n; i++) {

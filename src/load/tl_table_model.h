@@ -119,6 +119,13 @@ size_t tl_put_decimal(int64_t units, int decimals, char* out);
 // doubled quotes when it holds a comma, quote, CR or LF.
 void tl_append_csv_field(std::string& out, const char* p, size_t n);
 
+// Returns the SQL form of identifier id: in double quotes, each one in it
+// doubled. Never fails.
+std::string tl_sql_quoted(const std::string& id);
+
+// Appends the bytes p[0..n) to out as two lowercase hex digits each.
+void tl_append_hex(std::string& out, const char* p, size_t n);
+
 // The length of a record without its line end (CR LF, LF or CR).
 size_t tl_record_content(const char* rec, size_t len);
 

@@ -194,6 +194,16 @@ TEST(TableModel, Latin1AndCsvFields) {
   EXPECT_EQ(tl_record_content("ab", 2), 2u);
   EXPECT_EQ(tl_record_content("a\r\r\n", 4), 2u) << "one line end only";
 
+  // Identifiers and raw bytes as the loaders write them.
+  EXPECT_EQ(tl_sql_quoted("r100101_00"), "\"r100101_00\"");
+  EXPECT_EQ(tl_sql_quoted("a\"b\"\""), "\"a\"\"b\"\"\"\"\"");
+  EXPECT_EQ(tl_sql_quoted(""), "\"\"");
+  std::string raw = "\\x";
+  tl_append_hex(raw, "\x00\x0f\xf0\xff" "A", 5);
+  EXPECT_EQ(raw, "\\x000ff0ff41");
+  tl_append_hex(raw, "", 0);
+  EXPECT_EQ(raw, "\\x000ff0ff41");
+
   char hex[33];
   tl_digest_hex({0x0123456789abcdefULL, 0xfedcba9876543210ULL}, hex);
   EXPECT_STREQ(hex, "0123456789abcdeffedcba9876543210");

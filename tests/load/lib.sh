@@ -41,6 +41,22 @@ lines() { wc -l <"$1" | tr -d ' '; }
 # The -D -C output of a file, for check_load.py.
 dview() { "$TAPELENS" -D -C "$1" >"$1.D"; }
 
+# interrupt SIG BYTES FILE ARGS...: runs tapelens ARGS (in.fifo among its
+# inputs, standard error into err), feeds in.fifo the first BYTES of FILE,
+# sends SIG, then goes on with FILE whole. Returns tapelens's status.
+interrupt() {
+  local sig=$1 bytes=$2 file=$3 pid status
+  shift 3
+  mkfifo in.fifo
+  "$TAPELENS" "$@" 2>err &
+  pid=$!
+  { head -c "$bytes" "$file"; sleep 1; kill -"$sig" $pid; sleep 0.5; cat "$file"; } >in.fifo
+  wait $pid
+  status=$?
+  rm -f in.fifo
+  return $status
+}
+
 finish() {
   if [ "$failures" -gt 0 ]; then
     echo "$failures check(s) failed"

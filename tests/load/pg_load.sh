@@ -102,13 +102,8 @@ check "nothing lost: every row equals -D" python3 "$HERE/check_load.py" --sums d
 echo "== interrupted load"
 for sig in INT TERM; do
   newdb
-  mkfifo in.fifo
-  "$TAPELENS" --postgres="$conn" a.bdt in.fifo 2>err &
-  pid=$!
-  { head -c 1000000 c.bdt; sleep 1; kill -$sig $pid; sleep 0.5; cat c.bdt; } >in.fifo
-  wait $pid
+  interrupt $sig 1000000 c.bdt --postgres="$conn" a.bdt in.fifo
   status=$?
-  rm -f in.fifo
   same "SIG$sig status" "$([ $sig = INT ] && echo 130 || echo 143)" $status
   same "SIG$sig message" "ERROR: PostgreSQL: loading in.fifo stopped; nothing of it was kept" "$(cat err)"
   same "SIG$sig: only the first file" "1|a.bdt" "$(q -c 'SELECT file_id, name FROM tapelens_files')"

@@ -102,13 +102,8 @@ same "--layouts loads only those" "r102690_50 r400505_01" "$(sq l.db 'SELECT tab
 echo "== interrupted load"
 for sig in INT TERM; do
   rm -f i.db
-  mkfifo in.fifo
-  "$TAPELENS" --sqlite=i.db a.bdt in.fifo 2>err &
-  pid=$!
-  { head -c 300000 b.bdt; sleep 1; kill -$sig $pid; sleep 0.5; cat b.bdt; } >in.fifo
-  wait $pid
+  interrupt $sig 300000 b.bdt --sqlite=i.db a.bdt in.fifo
   status=$?
-  rm -f in.fifo
   same "SIG$sig status" "$([ $sig = INT ] && echo 130 || echo 143)" $status
   same "SIG$sig message" "ERROR: i.db: loading in.fifo stopped; nothing of it was kept" "$(cat err)"
   same "SIG$sig: only the first file" "1|a.bdt" "$(sq i.db 'SELECT file_id, name FROM tapelens_files')"
@@ -255,13 +250,8 @@ printf x >afile
 "$TAPELENS" --split=afile small.bdt 2>err
 same "split into a file: status" 1 $?
 same "split into a file: message" "ERROR: afile is not a folder" "$(cat err)"
-mkfifo in.fifo
-"$TAPELENS" --split=cut a.bdt in.fifo 2>err &
-pid=$!
-{ head -c 300000 b.bdt; sleep 1; kill -INT $pid; sleep 0.5; cat b.bdt; } >in.fifo
-wait $pid
+interrupt INT 300000 b.bdt --split=cut a.bdt in.fifo
 same "split interrupted: status" 130 $?
-rm -f in.fifo
 check "split interrupted: the first file whole, nothing of the second" python3 "$HERE/check_load.py" csv cut a.bdt.D
 
 finish
