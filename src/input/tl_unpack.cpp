@@ -10,9 +10,16 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "tl_dynlib.h"
 #include "tl_globals.h"
 
 namespace {
+
+// libarchive is opened when the first compressed or archived input needs it,
+// not linked: it brings libxml2 and ICU along, whose loading would cost every
+// plain conversion a few milliseconds at start-up.
+#define TL_ARCHIVE_FUNCTIONS(X) X(archive_, entry_filetype) X(archive_, entry_is_encrypted) X(archive_, entry_pathname) X(archive_, entry_size) X(archive_, entry_size_is_set) X(archive_, error_string) X(archive_, filter_code) X(archive_, format) X(archive_, read_data_block) X(archive_, read_free) X(archive_, read_new) X(archive_, read_next_header) X(archive_, read_open1) X(archive_, read_set_callback_data) X(archive_, read_set_read_callback) X(archive_, read_set_seek_callback) X(archive_, read_set_skip_callback) X(archive_, read_support_filter_bzip2) X(archive_, read_support_filter_lzma) X(archive_, read_support_filter_xz) X(archive_, read_support_filter_zstd) X(archive_, read_support_format_empty) X(archive_, read_support_format_raw) X(archive_, read_support_format_tar) X(archive_, read_support_format_zip) X(archive_, set_error)
+TL_DYNLIB_TABLE(archive_api, ar, load_archive, "libarchive.so.13", TL_ARCHIVE_FUNCTIONS)
 constexpr size_t kReadBytes = 1 << 16;
 }
 
@@ -53,7 +60,7 @@ ssize_t tl_unpacker::cb_read(struct archive* a, void* self_v, const void** buf) 
 ssize_t tl_unpacker::gunzip_next(struct archive* a, const void** buf) {
   z_stream_s* z = zs_.get();
   if (z == nullptr) {
-    archive_set_error(a, ENOMEM, "cannot start gzip decompression");
+    ar.set_error(a, ENOMEM, "cannot start gzip decompression");
     return -1;
   }
   // Damage ends the stream for libarchive, which would drop the bytes it
@@ -119,13 +126,13 @@ ssize_t tl_unpacker::raw_next(struct archive* a, const void** buf) {
   for (;;) {
     // A pipe may stay silent: wait for it or for the stop together.
     if (!self->worker_.wait_readable(self->fd_)) {
-      archive_set_error(a, ECANCELED, "stopped");
+      ar.set_error(a, ECANCELED, "stopped");
       return -1;
     }
     ssize_t r = ::read(self->fd_, self->rbuf_.get(), kReadBytes);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) {
-      archive_set_error(a, errno, "%s", strerror(errno));
+      ar.set_error(a, errno, "%s", strerror(errno));
       return -1;
     }
     self->consumed_.fetch_add(r, std::memory_order_relaxed);
@@ -138,7 +145,7 @@ int64_t tl_unpacker::cb_seek(struct archive* a, void* self_v, int64_t offset, in
   auto* self = static_cast<tl_unpacker*>(self_v);
   off_t r = lseek(self->fd_, static_cast<off_t>(offset), whence);
   if (r < 0) {
-    archive_set_error(a, errno, "%s", strerror(errno));
+    ar.set_error(a, errno, "%s", strerror(errno));
     return ARCHIVE_FATAL;
   }
   self->consumed_.store(r, std::memory_order_relaxed);
@@ -196,32 +203,6 @@ void tl_unpacker::pop() {
 }
 
 void tl_unpacker::run() {
-  struct archive* a = archive_read_new();
-  if (!gzip_) {
-    archive_read_support_filter_bzip2(a);
-    archive_read_support_filter_xz(a);
-    archive_read_support_filter_lzma(a);
-    archive_read_support_filter_zstd(a);
-  }
-  archive_read_support_format_tar(a);
-  archive_read_support_format_zip(a);
-  archive_read_support_format_raw(a);
-  archive_read_support_format_empty(a);
-  archive_read_set_callback_data(a, this);
-  archive_read_set_read_callback(a, &tl_unpacker::cb_read);
-  // A seek moves in the file's bytes: none under the inflating done here.
-  if (seekable_ && !gzip_) {
-    archive_read_set_seek_callback(a, &tl_unpacker::cb_seek);
-    archive_read_set_skip_callback(a, &tl_unpacker::cb_skip);
-  }
-  // libarchive's words name the library's view; what is wrong with the file
-  // comes first. The inflating here gives its own plain words.
-  auto reason = [this, a] {
-    const char* s = archive_error_string(a);
-    std::string why(s != nullptr ? s : "unreadable data");
-    if (gzip_) return z_error_.empty() ? why : z_error_;
-    return "damaged or truncated data (" + why + ")";
-  };
   // The last block says how the input ended.
   auto finish = [this](ending end, const std::string& what) {
     block* b = acquire();
@@ -230,23 +211,53 @@ void tl_unpacker::run() {
     b->what = what;
     publish();
   };
+  if (!load_archive()) {
+    finish(kInputFailed, "libarchive, which reads compressed and archived input, cannot be loaded");
+    return;
+  }
+  struct archive* a = ar.read_new();
+  if (!gzip_) {
+    ar.read_support_filter_bzip2(a);
+    ar.read_support_filter_xz(a);
+    ar.read_support_filter_lzma(a);
+    ar.read_support_filter_zstd(a);
+  }
+  ar.read_support_format_tar(a);
+  ar.read_support_format_zip(a);
+  ar.read_support_format_raw(a);
+  ar.read_support_format_empty(a);
+  ar.read_set_callback_data(a, this);
+  ar.read_set_read_callback(a, &tl_unpacker::cb_read);
+  // A seek moves in the file's bytes: none under the inflating done here.
+  if (seekable_ && !gzip_) {
+    ar.read_set_seek_callback(a, &tl_unpacker::cb_seek);
+    ar.read_set_skip_callback(a, &tl_unpacker::cb_skip);
+  }
+  // libarchive's words name the library's view; what is wrong with the file
+  // comes first. The inflating here gives its own plain words.
+  auto reason = [this, a] {
+    const char* s = ar.error_string(a);
+    std::string why(s != nullptr ? s : "unreadable data");
+    if (gzip_) return z_error_.empty() ? why : z_error_;
+    return "damaged or truncated data (" + why + ")";
+  };
 
-  if (archive_read_open1(a) != ARCHIVE_OK) {
+  if (ar.read_open1(a) != ARCHIVE_OK) {
     finish(kInputFailed, reason());
-    archive_read_free(a);
+    ar.read_free(a);
     return;
   }
   bool members = false;
   int failed_headers = 0;
   for (bool first = true;; first = false) {
     struct archive_entry* e = nullptr;
-    int r = archive_read_next_header(a, &e);
+    int r = ar.read_next_header(a, &e);
     // What the magic numbers promised must be what libarchive found.
-    if (first && r != ARCHIVE_FATAL && archive_ && archive_format(a) == ARCHIVE_FORMAT_RAW) {
+    if (first && r != ARCHIVE_FATAL && archive_ && ar.format(a) == ARCHIVE_FORMAT_RAW) {
       finish(kInputFailed, "not a readable zip or tar archive");
       break;
     }
-    if (first && r != ARCHIVE_FATAL && !archive_ && !gzip_ && archive_filter_code(a, 0) == ARCHIVE_FILTER_NONE) {
+    if (first && r != ARCHIVE_FATAL && !archive_ && !gzip_ && ar.filter_code(a, 0) == ARCHIVE_FILTER_NONE) {
       finish(kInputFailed, "not a readable bzip2, xz or zstd stream");
       break;
     }
@@ -256,7 +267,7 @@ void tl_unpacker::run() {
     }
     if (r == ARCHIVE_EOF) {
       // A compressed empty file is one empty document, as the empty file is.
-      if (!members && archive_format(a) == ARCHIVE_FORMAT_EMPTY) {
+      if (!members && ar.format(a) == ARCHIVE_FORMAT_EMPTY) {
         block* b = acquire();
         if (b == nullptr) break;
         b->starts = true;
@@ -279,12 +290,12 @@ void tl_unpacker::run() {
       finish(kSkipped, reason());
       continue;
     }
-    bool raw = archive_format(a) == ARCHIVE_FORMAT_RAW;
-    const char* path = archive_entry_pathname(e);
+    bool raw = ar.format(a) == ARCHIVE_FORMAT_RAW;
+    const char* path = ar.entry_pathname(e);
     std::string name = raw ? std::string() : std::string(path != nullptr ? path : "");
     if (!raw) {
-      if (archive_entry_filetype(e) != AE_IFREG) continue;
-      if (archive_entry_is_encrypted(e)) {
+      if (ar.entry_filetype(e) != AE_IFREG) continue;
+      if (ar.entry_is_encrypted(e)) {
         block* b = acquire();
         if (b == nullptr) break;
         b->name = name;
@@ -293,7 +304,7 @@ void tl_unpacker::run() {
         publish();
         continue;
       }
-      if (archive_entry_size_is_set(e) && archive_entry_size(e) == 0) continue;
+      if (ar.entry_size_is_set(e) && ar.entry_size(e) == 0) continue;
     }
     // The member's data, block by block; an empty member of an archive gives
     // no document, the one stream of a compressed file always does.
@@ -336,7 +347,7 @@ void tl_unpacker::run() {
         const void* p = nullptr;
         size_t len = 0;
         la_int64_t off = 0;
-        int r = archive_read_data_block(a, &p, &len, &off);
+        int r = ar.read_data_block(a, &p, &len, &off);
         if (r == ARCHIVE_EOF && gzip_ && !z_error_.empty()) {
           // The stream ended at damage: the member ends damaged.
           failed = fatal = true;
@@ -382,7 +393,7 @@ void tl_unpacker::run() {
       if (worker_.stopped()) break;
     }
   }
-  archive_read_free(a);
+  ar.read_free(a);
 }
 
 tl_unpacker::event tl_unpacker::next(std::string* name, std::string* what) {

@@ -1,7 +1,7 @@
-// Libraries that only the database load needs (SQLite, libpq), opened when
-// a load starts rather than linked: libpq alone brings some twenty others
-// (TLS, Kerberos, LDAP) that would double the resident size of every
-// conversion.
+// Libraries that only some runs need, opened when first needed rather than
+// linked: libpq alone brings some twenty others (TLS, Kerberos, LDAP) that
+// would double the resident size of every conversion, and libarchive brings
+// libxml2 and ICU, whose loading costs every run milliseconds at start-up.
 #pragma once
 
 #include <dlfcn.h>

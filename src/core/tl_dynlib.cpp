@@ -7,7 +7,7 @@ void* tl_dynlib_open(const char* soname) {
   void* lib = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
   if (lib == nullptr) {
     const char* why = dlerror();
-    fprintf(stderr, "ERROR: cannot load %s, which the database load needs: %s\n", soname, why != nullptr ? why : "");
+    fprintf(stderr, "ERROR: cannot load %s: %s\n", soname, why != nullptr ? why : "");
   }
   return lib;
 }
