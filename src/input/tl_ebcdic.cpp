@@ -20,6 +20,10 @@ bool tl_ebcdic_table(const char* codepage, unsigned char table[256]) {
     made[b] = (r == static_cast<size_t>(-1) || op - out != 1) ? '?' : static_cast<unsigned char>(out[0]);
   }
   iconv_close(cd);
+  // Text files kept in EBCDIC on z/OS end their lines with NL (0x15), which
+  // iconv gives as the C1 control NEL; no BDT record holds that, so it is
+  // taken as the line end it stands for.
+  if (made[0x15] == 0x85) made[0x15] = '\n';
   for (int b = 0; b < 256; b++) table[b] = made[b];
   return true;
 }
