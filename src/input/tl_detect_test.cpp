@@ -67,6 +67,7 @@ TEST(Ebcdic, TablesFromIconv) {
   EXPECT_EQ(' ', t[0x40]);
   EXPECT_EQ('\r', t[0x0D]);
   EXPECT_EQ('\n', t[0x25]);
+  EXPECT_EQ('\n', t[0x15]);  // z/OS's NL
   EXPECT_EQ('\0', t[0x00]);
   // Code pages differ where the brackets stand.
   unsigned char u[256];

@@ -27,12 +27,12 @@ namespace {
 
 // The EBCDIC table in use, made once: for --ebcdic=NAME at the option, for
 // the default code page when an input first needs it.
-unsigned char ebcdic_table[256];
+tl_byte_table ebcdic_table;
 bool ebcdic_ready = false;
 
-const unsigned char* table_for_input() {
-  if (!ebcdic_ready) ebcdic_ready = tl_ebcdic_table(kTlEbcdicDefault, ebcdic_table);
-  return ebcdic_ready ? ebcdic_table : nullptr;
+const tl_byte_table* table_for_input() {
+  if (!ebcdic_ready) ebcdic_ready = tl_input_set_codepage(kTlEbcdicDefault);
+  return ebcdic_ready ? &ebcdic_table : nullptr;
 }
 
 constexpr size_t kFixedLrecl = 225;  // the BDT record without its line end
@@ -87,7 +87,7 @@ class lines_document : public tl_document, protected tl_lines {
   void prepare() {
     peek_enough();
     if (tl_input_opts.ebcdic || tl_looks_ebcdic(held(), held_count())) {
-      const unsigned char* t = table_for_input();
+      const tl_byte_table* t = table_for_input();
       if (t != nullptr) {
         decode_with(t);
         decode_ahead(t);
@@ -107,7 +107,7 @@ class lines_document : public tl_document, protected tl_lines {
   virtual std::string reason() const { return strerror(read_errno()); }
   // Offers to decode the bytes after those held elsewhere, ahead of the
   // formatter (then source_decodes() is called).
-  virtual void decode_ahead(const unsigned char* table) { (void)table; }
+  virtual void decode_ahead(const tl_byte_table* table) { (void)table; }
   void note(long long done) { tl_progress_note(name_.c_str(), size_, done); }
   bool failed_ = false;
 
@@ -138,7 +138,7 @@ class fd_document : public lines_document {
   }
   // EBCDIC is decoded in a thread of its own, so that the decoding costs the
   // formatter no time on two cores.
-  void decode_ahead(const unsigned char* table) override {
+  void decode_ahead(const tl_byte_table* table) override {
     if (fd_ < 0) return;
     ahead_.reset(new tl_readahead(fd_, table));
     // Without a thread the decoding is done here, as it is read.
@@ -255,7 +255,7 @@ void tl_input_reset() {
 bool tl_input_set_codepage(const char* codepage) {
   unsigned char t[256];
   if (!tl_ebcdic_table(codepage != nullptr ? codepage : kTlEbcdicDefault, t)) return false;
-  std::memcpy(ebcdic_table, t, sizeof t);
+  tl_byte_table_make(ebcdic_table, t);
   ebcdic_ready = true;
   return true;
 }

