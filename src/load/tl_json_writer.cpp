@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -232,6 +233,7 @@ void tl_json_writer::build() {
     append_name_string(carry, rt.record_name);
     carry += ",\"common\":{";
     for (const bdt_fields_tag* f = bdtf_common; !bdt_is_end(*f); f++) add(l, *f, true);
+    l.common = static_cast<uint32_t>(steps_.size() - l.first);
     carry = (carry == "," ? std::string() : carry) + "},\"fields\":{";
     for (const bdt_fields_tag* f = rt.fields; f != nullptr && !bdt_is_end(*f); f++) add(l, *f, false);
     l.count = static_cast<uint32_t>(steps_.size() - l.first);
@@ -243,10 +245,14 @@ void tl_json_writer::build() {
     l.room += l.tail_len + 64;  // sixteens copied beyond the end
     layouts_.push_back(l);
   }
+  // Each quick text once: layouts share most of them (the common block's,
+  // and fields at the same place), and a smaller pool stays in the cache.
+  std::unordered_map<std::string, uint32_t> placed;
   for (const auto& q : quick) {
-    const uint32_t at = static_cast<uint32_t>(pool_.size());
     const uint32_t n = static_cast<uint32_t>(q.first.size());
-    pool_ += q.first;
+    auto ins = placed.emplace(q.first, static_cast<uint32_t>(pool_.size()));
+    const uint32_t at = ins.first->second;
+    if (ins.second) pool_ += q.first;
     if (static_cast<ptrdiff_t>(q.second) >= 0) {
       steps_[q.second].quick = at, steps_[q.second].quick_len = n;
     } else {
@@ -254,6 +260,21 @@ void tl_json_writer::build() {
       l.quick_tail = at, l.quick_tail_len = n;
     }
   }
+  // The common block after its first field is the same in every layout:
+  // shared, its steps stay in the cache whatever layout comes next.
+  shared_.clear();
+  const size_t n_common = layouts_.empty() ? 0 : layouts_[0].common;
+  bool same = n_common > 0;
+  for (const layout& l : layouts_) same = same && l.common == n_common;
+  if (same) shared_.assign(steps_.begin() + layouts_[0].first + 1, steps_.begin() + layouts_[0].first + n_common);
+  for (const layout& l : layouts_) {
+    for (size_t i = 1; same && i < n_common; i++) {
+      const step& a = steps_[l.first + i];
+      const step& b = shared_[i - 1];
+      same = a.quick == b.quick && a.quick_len == b.quick_len && a.off == b.off && a.len == b.len && a.dec == b.dec;
+    }
+  }
+  if (!same) shared_.clear();
   // Texts are copied sixteen bytes at a time, at least 32: the last may read
   // beyond.
   pool_.append(32, '\0');
@@ -380,6 +401,20 @@ char* tl_json_writer::put_record(int rindex, const char* rec, size_t len, char* 
     // The usual record: every value whole and plain, two copies per field.
     char* const start = d;
     const step* s = first;
+    if (!shared_.empty()) {
+      // The first holds the layout's key and type; the rest are shared.
+      copy_text(d, pool + s->quick, s->quick_len);
+      d += s->quick_len;
+      copy_over(d, r + s->off, s->len);
+      d += s->len;
+      for (const step& c : shared_) {
+        copy_text(d, pool + c.quick, c.quick_len);
+        d += c.quick_len;
+        copy_over(d, r + c.off, c.len);
+        d += c.len;
+      }
+      s = first + l.common;
+    }
     for (; s != end; ++s) {
       copy_text(d, pool + s->quick, s->quick_len);
       d += s->quick_len;

@@ -64,6 +64,7 @@ class tl_json_writer : public tl_writer {
   struct layout {
     uint32_t first;  // index in steps_ of its first step
     uint32_t count;
+    uint32_t common;  // of them, the common block's
     uint32_t tail;   // offset in pool_ of the text after the last value
     uint32_t tail_len;
     uint32_t quick_tail;  // the tail with the quotes joined to it
@@ -85,4 +86,7 @@ class tl_json_writer : public tl_writer {
   std::string pool_;
   std::vector<step> steps_;
   std::vector<layout> layouts_;
+  // The common block's steps after its first, when every layout has the
+  // same (always with the catalogue's layouts): else empty.
+  std::vector<step> shared_;
 };
