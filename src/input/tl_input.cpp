@@ -31,7 +31,7 @@ tl_byte_table ebcdic_table;
 bool ebcdic_ready = false;
 
 const tl_byte_table* table_for_input() {
-  if (!ebcdic_ready) ebcdic_ready = tl_input_set_codepage(kTlEbcdicDefault);
+  if (!ebcdic_ready) tl_input_set_codepage(kTlEbcdicDefault);
   return ebcdic_ready ? &ebcdic_table : nullptr;
 }
 

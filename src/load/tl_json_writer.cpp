@@ -263,18 +263,18 @@ void tl_json_writer::build() {
   // The common block after its first field is the same in every layout:
   // shared, its steps stay in the cache whatever layout comes next.
   shared_.clear();
-  const size_t n_common = layouts_.empty() ? 0 : layouts_[0].common;
-  bool same = n_common > 0;
-  for (const layout& l : layouts_) same = same && l.common == n_common;
-  if (same) shared_.assign(steps_.begin() + layouts_[0].first + 1, steps_.begin() + layouts_[0].first + n_common);
+  const uint32_t n_common = layouts_.empty() ? 0 : layouts_[0].common;
+  const step* const model = steps_.data() + (layouts_.empty() ? 0 : layouts_[0].first);
+  bool same = n_common > 1;
   for (const layout& l : layouts_) {
-    for (size_t i = 1; same && i < n_common; i++) {
+    same = same && l.common == n_common;
+    for (uint32_t i = 1; same && i < n_common; i++) {
       const step& a = steps_[l.first + i];
-      const step& b = shared_[i - 1];
-      same = a.quick == b.quick && a.quick_len == b.quick_len && a.off == b.off && a.len == b.len && a.dec == b.dec;
+      same = a.quick == model[i].quick && a.quick_len == model[i].quick_len && a.off == model[i].off &&
+             a.len == model[i].len && a.dec == model[i].dec;
     }
   }
-  if (!same) shared_.clear();
+  if (same) shared_.assign(model + 1, model + n_common);
   // Texts are copied sixteen bytes at a time, at least 32: the last may read
   // beyond.
   pool_.append(32, '\0');
@@ -366,6 +366,17 @@ inline char* put_amount(const char* v, size_t n, int dec, char* out) {
   return d;
 }
 
+// Writes a text step of a record that needs no escaping: its quick text
+// (the quotes joined to it) and its value, whole. Returns the new end. A
+// template, since the step type is the writer's own.
+template <class Step>
+inline char* put_quick_text(const char* pool, const char* r, const Step& s, char* d) {
+  copy_text(d, pool + s.quick, s.quick_len);
+  d += s.quick_len;
+  copy_over(d, r + s.off, s.len);
+  return d + s.len;
+}
+
 }  // namespace
 
 char* tl_json_amount(const char* v, size_t n, int dec, char* out) {
@@ -403,28 +414,18 @@ char* tl_json_writer::put_record(int rindex, const char* rec, size_t len, char* 
     const step* s = first;
     if (!shared_.empty()) {
       // The first holds the layout's key and type; the rest are shared.
-      copy_text(d, pool + s->quick, s->quick_len);
-      d += s->quick_len;
-      copy_over(d, r + s->off, s->len);
-      d += s->len;
-      for (const step& c : shared_) {
-        copy_text(d, pool + c.quick, c.quick_len);
-        d += c.quick_len;
-        copy_over(d, r + c.off, c.len);
-        d += c.len;
-      }
+      d = put_quick_text(pool, r, *s, d);
+      for (const step& c : shared_) d = put_quick_text(pool, r, c, d);
       s = first + l.common;
     }
     for (; s != end; ++s) {
-      copy_text(d, pool + s->quick, s->quick_len);
-      d += s->quick_len;
-      const char* v = r + s->off;
       if (s->dec < 0) {
-        copy_over(d, v, s->len);
-        d += s->len;
+        d = put_quick_text(pool, r, *s, d);
         continue;
       }
-      char* e = put_amount(v, s->len, s->dec, d);
+      copy_text(d, pool + s->quick, s->quick_len);
+      d += s->quick_len;
+      char* e = put_amount(r + s->off, s->len, s->dec, d);
       if (e == nullptr) break;  // no number: written as text the careful way below
       d = e;
     }
