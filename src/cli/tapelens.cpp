@@ -284,12 +284,12 @@ bool take_load_option(int c, const char* arg) {
 
 // Runs the load over the file arguments; returns the exit status.
 int run_load(char* const* args, int count) {
-  std::unique_ptr<tl_writer> w;
+  std::unique_ptr<tl_sink> w;
   if (tl_load_mode == TL_LOAD_SQLITE) w = tl_open_sqlite_writer(tl_load_target);
   else if (tl_load_mode == TL_LOAD_POSTGRES) w = tl_open_pg_writer(tl_load_target);
   else w = tl_open_split_writer(tl_load_target);
   if (!w) return tl_shutdown == SIGINT ? TL_EXIT_SIGINT : tl_shutdown == SIGTERM ? TL_EXIT_SIGTERM : TL_EXIT_FAILURE;
-  return tl_run_writer(*w, args, count);
+  return tl_run(*w, args, count);
 }
 
 }  // namespace
@@ -535,7 +535,7 @@ int tl_main(int argc, char* argv[]) {
   int writer_status = TL_EXIT_OK;
   if (json_mode && optind < argc) {
     tl_json_writer json(outfile);
-    writer_status = tl_run_writer(json, argv + optind, argc - optind);
+    writer_status = tl_run(json, argv + optind, argc - optind);
     optind = argc;
   }
   for (; optind < argc && !tl_shutdown && !tl_output_failed; optind++) {

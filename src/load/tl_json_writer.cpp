@@ -493,7 +493,7 @@ bool tl_json_writer::record(const char* rec, size_t len, unsigned long long line
   return !tl_output_failed;
 }
 
-bool tl_json_writer::end(bool /*complete*/, const tl_digest& /*digest*/) { return !tl_output_failed; }
+bool tl_json_writer::end(const tl_doc_end& /*e*/) { return !tl_output_failed; }
 
 bool tl_json_writer::finish() {
   if (buf_ != nullptr && used_ > 0) flush();

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "tl_bdt.h"
-#include "tl_writer.h"
+#include "tl_sink.h"
 
 // Appends the n bytes of p to out as the inside of a JSON string: quote and
 // backslash escaped, control bytes as \u00XX, bytes of 0x80 and up as the
@@ -35,7 +35,7 @@ bool tl_json_plain(const char* p, size_t n);
 // room for n + 3 bytes.
 char* tl_json_amount(const char* v, size_t n, int dec, char* out);
 
-class tl_json_writer : public tl_writer {
+class tl_json_writer : public tl_sink {
  public:
   // Writes to out (standard output or the -o file); failures are recorded
   // in tl_output_failed as for every other format.
@@ -47,7 +47,7 @@ class tl_json_writer : public tl_writer {
   // Returns false when the output has failed (reported by the caller).
   bool record(const char* rec, size_t len, unsigned long long line) override;
   // Returns false when the output has failed.
-  bool end(bool complete, const tl_digest& digest) override;
+  bool end(const tl_doc_end& e) override;
   // Writes what is buffered; returns false when the output has failed.
   bool finish() override;
 

@@ -72,7 +72,7 @@ void put_number(std::string& out, long long v) {
   out.append(d, static_cast<size_t>(snprintf(d, sizeof d, "%lld", v)));
 }
 
-class pg_writer : public tl_writer {
+class pg_writer : public tl_sink {
  public:
   pg_writer(PGconn* conn, PGconn* ddl) : conn_(conn), ddl_(ddl), model_(), maker_(model_) {
     buffers_.resize(static_cast<size_t>(bdtr_count) + 1);
@@ -151,7 +151,9 @@ class pg_writer : public tl_writer {
     return true;
   }
 
-  bool end(bool complete, const tl_digest& digest) override {
+  bool end(const tl_doc_end& e) override {
+    const bool complete = e.complete;
+    const tl_digest& digest = e.digest;
     if (!in_txn_) return false;
     if (!complete) {
       drop_batches();
@@ -424,7 +426,7 @@ PGconn* connect(const char* conninfo) {
 
 }  // namespace
 
-std::unique_ptr<tl_writer> tl_open_pg_writer(const char* conninfo) {
+std::unique_ptr<tl_sink> tl_open_pg_writer(const char* conninfo) {
   if (!load_pq()) return nullptr;
   PGconn* conn = connect(conninfo);
   if (conn == nullptr) return nullptr;
@@ -443,5 +445,5 @@ std::unique_ptr<tl_writer> tl_open_pg_writer(const char* conninfo) {
     pq.finish(conn);
     return nullptr;
   }
-  return std::unique_ptr<tl_writer>(new pg_writer(conn, ddl));
+  return std::unique_ptr<tl_sink>(new pg_writer(conn, ddl));
 }

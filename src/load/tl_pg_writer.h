@@ -4,10 +4,10 @@
 
 #include <memory>
 
-#include "tl_writer.h"
+#include "tl_sink.h"
 
 // Connects with the libpq connection string or URI conninfo (empty: libpq's
 // defaults and the PG* variables) and makes the metadata tables. Returns
 // the writer, or null with a message on standard error when the server
 // cannot be reached or the tables cannot be made.
-std::unique_ptr<tl_writer> tl_open_pg_writer(const char* conninfo);
+std::unique_ptr<tl_sink> tl_open_pg_writer(const char* conninfo);

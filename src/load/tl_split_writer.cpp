@@ -21,7 +21,7 @@ struct csv_file {
   off_t keep = 0;  // the size to cut back to when the document in hand fails
 };
 
-class split_writer : public tl_writer {
+class split_writer : public tl_sink {
  public:
   explicit split_writer(const char* dir) : dir_(dir), model_(), maker_(model_) {
     files_.resize(static_cast<size_t>(bdtr_count) + 2);
@@ -83,7 +83,9 @@ class split_writer : public tl_writer {
     return true;
   }
 
-  bool end(bool complete, const tl_digest& digest) override {
+  bool end(const tl_doc_end& e) override {
+    const bool complete = e.complete;
+    const tl_digest& digest = e.digest;
     if (!complete) {
       cut_back();
       fprintf(stderr, "ERROR: %s: writing %s stopped; nothing of it was kept\n", dir_.c_str(), doc_);
@@ -253,7 +255,7 @@ class split_writer : public tl_writer {
 
 }  // namespace
 
-std::unique_ptr<tl_writer> tl_open_split_writer(const char* dir) {
+std::unique_ptr<tl_sink> tl_open_split_writer(const char* dir) {
   struct stat st;
   if (stat(dir, &st) != 0) {
     if (mkdir(dir, 0777) != 0) {
@@ -264,5 +266,5 @@ std::unique_ptr<tl_writer> tl_open_split_writer(const char* dir) {
     fprintf(stderr, "ERROR: %s is not a folder\n", dir);
     return nullptr;
   }
-  return std::unique_ptr<tl_writer>(new split_writer(dir));
+  return std::unique_ptr<tl_sink>(new split_writer(dir));
 }

@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "tl_writer.h"
+#include "tl_sink.h"
 
 // Makes the folder dir when missing. Returns the writer, or null with a
 // message on standard error when dir cannot be made or is no folder.
-std::unique_ptr<tl_writer> tl_open_split_writer(const char* dir);
+std::unique_ptr<tl_sink> tl_open_split_writer(const char* dir);

@@ -45,7 +45,7 @@ const char kMetadata[] =
 
 const char* column_type(const tl_column& c) { return c.field != nullptr && c.decimals < 0 ? "TEXT" : "INTEGER"; }
 
-class sqlite_writer : public tl_writer {
+class sqlite_writer : public tl_sink {
  public:
   sqlite_writer(sqlite3* db, const char* path) : db_(db), path_(path), model_(), maker_(model_) {
     tables_.resize(static_cast<size_t>(bdtr_count));
@@ -109,7 +109,9 @@ class sqlite_writer : public tl_writer {
     return true;
   }
 
-  bool end(bool complete, const tl_digest& digest) override {
+  bool end(const tl_doc_end& e) override {
+    const bool complete = e.complete;
+    const tl_digest& digest = e.digest;
     if (!in_txn_) return false;
     if (!complete) {
       rollback();
@@ -323,7 +325,7 @@ std::string tl_sqlite_decimal_expr(const std::string& col, int decimals) {
          std::to_string(decimals) + ") END";
 }
 
-std::unique_ptr<tl_writer> tl_open_sqlite_writer(const char* path) {
+std::unique_ptr<tl_sink> tl_open_sqlite_writer(const char* path) {
   // SQLite would take an empty name for a temporary database, gone at the end.
   if (path[0] == '\0') {
     fprintf(stderr, "ERROR: --sqlite needs the name of a database file\n");
@@ -363,5 +365,5 @@ std::unique_ptr<tl_writer> tl_open_sqlite_writer(const char* path) {
     sq.close(db);
     return nullptr;
   }
-  return std::unique_ptr<tl_writer>(new sqlite_writer(db, path));
+  return std::unique_ptr<tl_sink>(new sqlite_writer(db, path));
 }

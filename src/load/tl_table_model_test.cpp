@@ -6,7 +6,7 @@
 #include <set>
 
 #include "tl_testutil.h"
-#include "tl_writer.h"
+#include "tl_sink.h"
 
 // GCC takes the pairs below for mismatched (operator new returns what
 // malloc gave, operator delete frees it): they are the replacement itself.

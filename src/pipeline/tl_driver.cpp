@@ -1,0 +1,78 @@
+// The driver: documents in, records through the filter, into one sink.
+#include <csignal>
+#include <xxhash.h>
+
+#include "tl_core.h"
+#include "tl_globals.h"
+#include "tl_layouts.h"
+#include "tl_sink.h"
+
+void tl_digest_hex(const tl_digest& d, char* out) {
+  static const char kHex[] = "0123456789abcdef";
+  for (int i = 0; i < 16; i++) {
+    out[i] = kHex[(d.high >> (60 - 4 * i)) & 0xf];
+    out[16 + i] = kHex[(d.low >> (60 - 4 * i)) & 0xf];
+  }
+  out[32] = '\0';
+}
+
+bool tl_filter_pass(tl_filter f, const char* rec, size_t len) {
+  switch (f) {
+    case tl_filter::classes:
+      return tl_record_wanted(rec, len);
+    case tl_filter::layouts:
+      return tl_layouts_pass(rec);
+    case tl_filter::audit:
+      break;
+  }
+  // Without a class option every record counts, blank and unknown ones too.
+  const bool all = display_bill == 1 && display_detail == 1 && display_csr == 1;
+  const char c = rec[0];
+  const bool cls = all || (display_bill == 1 && c == '1') || (display_detail == 1 && c == '3') ||
+                   (display_csr == 1 && c == '4');
+  return cls && tl_layouts_pass(rec);
+}
+
+int tl_run(tl_sink& sink, char* const* args, int count) {
+  bool stop = false;
+  const tl_filter filter = sink.filter();
+  XXH3_state_t* hash = sink.wants_digest() ? XXH3_createState() : nullptr;
+  for (int i = 0; i < count && !stop && !tl_shutdown && !tl_output_failed; i++) {
+    if (!sink.admit(args[i])) continue;
+    tl_each_document(args[i], [&](tl_document& doc) {
+      if (stop || tl_shutdown) return;
+      if (!sink.begin(doc)) {
+        stop = true;
+        return;
+      }
+      if (hash != nullptr) XXH3_128bits_reset(hash);
+      const char* rec = nullptr;
+      unsigned long len = 0;
+      tl_doc_end e;
+      bool ok = true;
+      while (!tl_shutdown && doc.next_record(&rec, &len) == 0) {
+        e.records++;
+        e.bytes += len;
+        if (hash != nullptr) XXH3_128bits_update(hash, rec, len);
+        if (!tl_filter_pass(filter, rec, len)) continue;
+        if (!sink.record(rec, len, e.records)) {
+          ok = false;
+          break;
+        }
+      }
+      if (hash != nullptr) {
+        XXH128_hash_t h = XXH3_128bits_digest(hash);
+        e.digest.high = h.high64;
+        e.digest.low = h.low64;
+      }
+      e.complete = ok && !doc.failed() && !tl_shutdown;
+      if (!sink.end(e) || !ok) stop = true;
+    });
+  }
+  if (hash != nullptr) XXH3_freeState(hash);
+  bool finished = sink.finish();
+  if (tl_shutdown == SIGINT) return TL_EXIT_SIGINT;
+  if (tl_shutdown == SIGTERM) return TL_EXIT_SIGTERM;
+  if (stop || !finished || tl_input_failures > 0 || tl_output_failed) return TL_EXIT_FAILURE;
+  return TL_EXIT_OK;
+}
