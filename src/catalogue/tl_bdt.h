@@ -93,7 +93,8 @@ const bdt_key& bdt_key_of(int rindex);
 inline size_t bdt_put_key(int rindex, char* key) {
   const bdt_key& k = bdt_key_of(rindex);
   std::memcpy(key, k.text, sizeof k.text);
-  return k.n;
+  // A key has at most nine characters: the mask only tells the compiler so.
+  return k.n & 15u;
 }
 
 // True when the entry ends its list.

@@ -14,15 +14,11 @@
 #include "tl_core.h"
 #include "tl_globals.h"
 #include "tl_input.h"
-#include "tl_json_writer.h"
 #include "tl_layouts.h"
 #include "tl_logging.h"
+#include "tl_modes.h"
 #include "tl_mrot.h"
 #include "tl_names_file.h"
-#include "tl_pg_writer.h"
-#include "tl_split_writer.h"
-#include "tl_sqlite_writer.h"
-#include "tl_summary.h"
 
 namespace {
 
@@ -261,8 +257,8 @@ void report_output_failure(int err) {
 
 // Database load: --sqlite, --postgres and --split, each a mode of its own
 // that no output format option goes with.
-enum tl_load_kind { TL_LOAD_NONE, TL_LOAD_SQLITE, TL_LOAD_POSTGRES, TL_LOAD_SPLIT };
-tl_load_kind tl_load_mode = TL_LOAD_NONE;
+bool tl_load_chosen = false;
+tl_mode_id tl_load_mode = tl_mode_id::format;
 const char* tl_load_target = nullptr;
 int tl_load_formats_seen = 0;
 
@@ -276,20 +272,28 @@ void note_format_option(int c) {
 
 // Takes one load option; returns false when it meets another mode.
 bool take_load_option(int c, const char* arg) {
-  if (tl_load_mode != TL_LOAD_NONE) return false;
-  tl_load_mode = c == kOptSqlite ? TL_LOAD_SQLITE : c == kOptPostgres ? TL_LOAD_POSTGRES : TL_LOAD_SPLIT;
+  if (tl_load_chosen) return false;
+  tl_load_chosen = true;
+  tl_load_mode = c == kOptSqlite ? tl_mode_id::sqlite : c == kOptPostgres ? tl_mode_id::postgres : tl_mode_id::split;
   tl_load_target = arg;
   return true;
 }
 
-// Runs the load over the file arguments; returns the exit status.
-int run_load(char* const* args, int count) {
-  std::unique_ptr<tl_sink> w;
-  if (tl_load_mode == TL_LOAD_SQLITE) w = tl_open_sqlite_writer(tl_load_target);
-  else if (tl_load_mode == TL_LOAD_POSTGRES) w = tl_open_pg_writer(tl_load_target);
-  else w = tl_open_split_writer(tl_load_target);
-  if (!w) return tl_shutdown == SIGINT ? TL_EXIT_SIGINT : tl_shutdown == SIGTERM ? TL_EXIT_SIGTERM : TL_EXIT_FAILURE;
-  return tl_run(*w, args, count);
+// Returns the mode the options chose, and its option's value.
+tl_mode_id chosen_mode(const char** arg) {
+  *arg = nullptr;
+  if (tl_load_chosen) {
+    *arg = tl_load_target;
+    return tl_load_mode;
+  }
+  if (json_mode) return tl_mode_id::json;
+  if (print_summary == 1) return tl_mode_id::summary;
+  return tl_mode_id::format;
+}
+
+// The exit status of a run stopped by a signal, else fallback.
+int stopped_status(int fallback) {
+  return tl_shutdown == SIGINT ? TL_EXIT_SIGINT : tl_shutdown == SIGTERM ? TL_EXIT_SIGTERM : fallback;
 }
 
 }  // namespace
@@ -333,7 +337,7 @@ tl_opts_result read_options(int argc, char* argv[]) {
   output_names.clear();
   tl_input_reset();
   int c;
-  tl_load_mode = TL_LOAD_NONE;
+  tl_load_chosen = false;
   tl_load_formats_seen = 0;
   while ((c = getopt_long(argc, argv, kShortOpts, longopts, nullptr)) != -1) {
     note_format_option(c);
@@ -460,7 +464,7 @@ tl_opts_result read_options(int argc, char* argv[]) {
         return TL_OPTS_USAGE_ERROR;
     }
   }
-  if (tl_load_mode != TL_LOAD_NONE && tl_load_formats_seen > 0) return TL_OPTS_USAGE_ERROR;
+  if (tl_load_chosen && tl_load_formats_seen > 0) return TL_OPTS_USAGE_ERROR;
   if (const char* same = output_among_inputs(argv + optind, argc - optind)) {
     fprintf(stderr, "ERROR: input file %s is also the output file\n", same);
     output_names.clear();
@@ -526,24 +530,16 @@ int tl_main(int argc, char* argv[]) {
   // Output to a terminal stays line-buffered so a person sees it as it comes.
   if (!isatty(fileno(outfile))) setvbuf(outfile, nullptr, _IOFBF, 1 << 18);
 
-  if (tl_load_mode != TL_LOAD_NONE) {
-    int status = run_load(argv + optind, argc - optind);
-    tl_progress_clear();
-    return status;
-  }
-
-  int writer_status = TL_EXIT_OK;
-  if (json_mode && optind < argc) {
-    tl_json_writer json(outfile);
-    writer_status = tl_run(json, argv + optind, argc - optind);
-    optind = argc;
-  }
-  for (; optind < argc && !tl_shutdown && !tl_output_failed; optind++) {
-    if (print_summary == 1) {
-      tl_summary(argv[optind], outfile);
-    } else {
-      tl_core(argv[optind], outfile);
+  int status = TL_EXIT_OK;
+  if (optind < argc) {
+    const char* arg = nullptr;
+    const tl_mode_id id = chosen_mode(&arg);
+    std::unique_ptr<tl_sink> sink = tl_open_mode(id, arg);
+    if (!sink) {
+      tl_progress_clear();
+      return stopped_status(TL_EXIT_FAILURE);
     }
+    status = tl_run(*sink, argv + optind, argc - optind);
   }
 
   tl_progress_clear();
@@ -552,8 +548,5 @@ int tl_main(int argc, char* argv[]) {
   if (outfile != stdout && fclose(outfile) != 0 && !tl_output_failed) tl_output_failed = errno ? errno : EIO;
   if (tl_output_failed) report_output_failure(tl_output_failed);
 
-  if (tl_shutdown == SIGINT) return TL_EXIT_SIGINT;
-  if (tl_shutdown == SIGTERM) return TL_EXIT_SIGTERM;
-  if (tl_output_failed || tl_input_failures > 0) return TL_EXIT_FAILURE;
-  return writer_status;
+  return stopped_status(tl_output_failed || tl_input_failures > 0 ? TL_EXIT_FAILURE : status);
 }

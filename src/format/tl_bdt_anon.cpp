@@ -8,23 +8,18 @@
 
 namespace {
 
-char sRecord[256];
-char sCurrentRecord[256];
-tl_csv_state anon_state = {sRecord, sCurrentRecord};
+// The state of the per-record entries below, for callers that keep none.
+tl_csv_state anon_state;
 
 }  // namespace
 
 int init_bdt_anon() {
-  tl_csv_reset(anon_state);
+  anon_state = tl_csv_state();
   return 0;
 }
 
 int psParseBDTrecord_anon(const char* pucData, tl_out& psTarget) {
   return tl_csv_record(anon_state, pucData, std::strlen(pucData), psTarget);
-}
-
-int tl_anon_record(const char* pucData, size_t len, tl_out& psTarget) {
-  return tl_csv_record(anon_state, pucData, len, psTarget);
 }
 
 int psParseBDTcommonFields_anon(const char* pucData, tl_out& psTarget) {

@@ -68,16 +68,17 @@ inline void put_value(tl_out& o, const bdt_fields_tag& f, const tl_field_text& t
   }
 }
 
-char sRecord[256];
-char sCurrentRecord[256];
-tl_csv_state csv_state = {sRecord, sCurrentRecord};
+// The state of the per-record entries below, for callers that keep none.
+tl_csv_state csv_state;
+
+// Writes the record key with its colon into st.sRecord.
+inline void set_key(tl_csv_state& st, int rindex) {
+  size_t n = bdt_put_key(rindex, st.sRecord);
+  st.sRecord[n] = ':';
+  st.sRecord[n + 1] = '\0';
+}
 
 }  // namespace
-
-void tl_csv_reset(tl_csv_state& st) {
-  std::memset(st.sRecord, 0, 256);
-  std::memset(st.sCurrentRecord, 0, 256);
-}
 
 void tl_csv_common_fields(const char* rec, size_t len, tl_out& psTarget) {
   const tl_span* leads = line_lead.list(-1);
@@ -143,9 +144,7 @@ int tl_csv_record(tl_csv_state& st, const char* pucData, size_t len, tl_out& psT
     return 0;
   }
   const bdt_record_tag& r = bdtr_list[rindex];
-  size_t n = bdt_put_key(rindex, st.sRecord);
-  st.sRecord[n] = ':';
-  st.sRecord[n + 1] = '\0';
+  set_key(st, rindex);
   if (print_recno == 1) {
     psTarget.put(st.sRecord);
     psTarget.lit("\r\n");
@@ -175,17 +174,25 @@ int tl_csv_record(tl_csv_state& st, const char* pucData, size_t len, tl_out& psT
   return 0;
 }
 
+void tl_csv_skim(tl_csv_state& st, const char* pucData, size_t /*len*/) {
+  int rindex = iFindBDTrecord(pucData);
+  if (rindex < 0) return;
+  const bdt_record_tag& r = bdtr_list[rindex];
+  set_key(st, rindex);
+  if (r.display_csv_inline == 1 && r.fields != nullptr) {
+    std::strcpy(st.sCurrentRecord, st.sRecord);
+  } else if (r.display_fields == 1 && r.fields != nullptr) {
+    st.sCurrentRecord[0] = '\0';  // as tl_csv_fields leaves it
+  }
+}
+
 int init_bdt_csv() {
-  tl_csv_reset(csv_state);
+  csv_state = tl_csv_state();
   return 0;
 }
 
 int psParseBDTrecord_csv(const char* pucData, tl_out& psTarget) {
   return tl_csv_record(csv_state, pucData, std::strlen(pucData), psTarget);
-}
-
-int tl_csv_record(const char* pucData, size_t len, tl_out& psTarget) {
-  return tl_csv_record(csv_state, pucData, len, psTarget);
 }
 
 int psParseBDTcommonFields_csv(const char* pucData, tl_out& psTarget) {

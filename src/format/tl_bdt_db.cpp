@@ -18,31 +18,37 @@ tl_name_texts column_name([](const bdt_fields_tag& f, std::string& out) {
   out += ',';
 });
 
-char sRecord[256];
-size_t sRecordLen = 0;
-char sCurrentRecord[256];
-size_t sCurrentRecordLen = 0;
-int iIndexRecord = 0;
+int index_matches(const char* pucData);
+
+// The state of the per-record entries below, for callers that keep none;
+// it lasts the whole run.
+tl_db_state db_state;
 
 // The index in decimal, made again only when it changes (which only index
 // records do), so that most records copy it from where it has long been.
-tl_span index_text() {
-  static char digits[16];
-  static tl_span text{digits, 0};
-  static int made_for = 0;
-  if (text.n == 0 || made_for != iIndexRecord) {
-    const int v = iIndexRecord;
-    size_t n = sizeof digits;
+tl_span index_text(tl_db_state& st) {
+  if (st.digits_len == 0 || st.made_for != st.iIndexRecord) {
+    const int v = st.iIndexRecord;
+    size_t n = sizeof st.digits;
     unsigned int u = v < 0 ? 0u - static_cast<unsigned int>(v) : static_cast<unsigned int>(v);
     do {
-      digits[--n] = static_cast<char>('0' + u % 10);
+      st.digits[--n] = static_cast<char>('0' + u % 10);
       u /= 10;
     } while (u != 0);
-    if (v < 0) digits[--n] = '-';
-    text = {digits + n, sizeof digits - n};
-    made_for = v;
+    if (v < 0) st.digits[--n] = '-';
+    st.digits_len = static_cast<unsigned char>(sizeof st.digits - n);
+    st.made_for = v;
   }
-  return text;
+  // At most 11 characters: the mask only tells the compiler so.
+  const size_t n = st.digits_len & 15u;
+  return {st.digits + sizeof st.digits - n, n};
+}
+
+// Adds the record's index matches to the index, without signed overflow:
+// a run long enough wraps the counter.
+inline void count_index(tl_db_state& st, const char* pucData) {
+  st.iIndexRecord = static_cast<int>(static_cast<unsigned int>(st.iIndexRecord) +
+                                     static_cast<unsigned int>(index_matches(pucData)));
 }
 
 // Counts the entries of indexRecords that name the identifier of an
@@ -79,12 +85,7 @@ void fields_values(const char* rec, size_t len, int rindex, tl_out& o) { tl_csv_
 
 }  // namespace
 
-void reset_bdt_db() {
-  std::memset(sRecord, 0, sizeof sRecord);
-  std::memset(sCurrentRecord, 0, sizeof sCurrentRecord);
-  sRecordLen = sCurrentRecordLen = 0;
-  iIndexRecord = 0;
-}
+void reset_bdt_db() { db_state = tl_db_state(); }
 
 int psParseBDTcommonFields_db_header(const char* /*pucData*/, tl_out& psTarget) {
   common_header(psTarget);
@@ -107,17 +108,26 @@ int psParseBDTfields_db_inline(const char* pucData, int rindex, tl_out& psTarget
 }
 
 int psParseBDTrecord_db(const char* pucData, tl_out& psTarget) {
-  return tl_db_record(pucData, std::strlen(pucData), psTarget);
+  return tl_db_record(db_state, pucData, std::strlen(pucData), psTarget);
 }
 
-int tl_db_record(const char* pucData, size_t len, tl_out& psTarget) {
+void tl_db_skim(tl_db_state& st, const char* pucData, size_t /*len*/) {
+  int rindex = iFindBDTrecord(pucData);
+  if (rindex < 0 || bdtr_list[rindex].fields == nullptr) return;
+  st.sRecordLen = bdt_put_key(rindex, st.sRecord);
+  count_index(st, pucData);
+  std::memcpy(st.sCurrentRecord, st.sRecord, st.sRecordLen + 1);
+  st.sCurrentRecordLen = st.sRecordLen;
+}
+
+int tl_db_record(tl_db_state& st, const char* pucData, size_t len, tl_out& psTarget) {
   int rindex = iFindBDTrecord(pucData);
   if (rindex < 0) {
     tl_put_unknown(psTarget, pucData, len, tl_escape::none, tl_lit("\n"));
     return 0;
   }
   const bdt_record_tag& r = bdtr_list[rindex];
-  sRecordLen = bdt_put_key(rindex, sRecord);
+  st.sRecordLen = bdt_put_key(rindex, st.sRecord);
   if (r.display == 1 && print_raw == 1) {
     tl_put_name(psTarget, r.record_name);
     psTarget.lit(": record = [");
@@ -125,18 +135,16 @@ int tl_db_record(const char* pucData, size_t len, tl_out& psTarget) {
     psTarget.lit("]\r\n");
   }
   if (r.fields == nullptr) return 0;
-  if (sRecordLen != sCurrentRecordLen || std::memcmp(sRecord, sCurrentRecord, sRecordLen) != 0) {
-    psTarget.put_all(tl_span{sRecord, sRecordLen}, tl_lit(", Index, "));
+  if (st.sRecordLen != st.sCurrentRecordLen || std::memcmp(st.sRecord, st.sCurrentRecord, st.sRecordLen) != 0) {
+    psTarget.put_all(tl_span{st.sRecord, st.sRecordLen}, tl_lit(", Index, "));
     if (print_common == 1) common_header(psTarget);
     fields_header(rindex, psTarget);
   }
-  // Added without signed overflow: a run long enough wraps the counter.
-  iIndexRecord = static_cast<int>(static_cast<unsigned int>(iIndexRecord) +
-                                  static_cast<unsigned int>(index_matches(pucData)));
-  psTarget.put_all(tl_span{sRecord, sRecordLen}, tl_lit(","), index_text(), tl_lit(","));
+  count_index(st, pucData);
+  psTarget.put_all(tl_span{st.sRecord, st.sRecordLen}, tl_lit(","), index_text(st), tl_lit(","));
   if (print_common == 1) common_values(pucData, len, psTarget);
   fields_values(pucData, len, rindex, psTarget);
-  std::memcpy(sCurrentRecord, sRecord, sRecordLen + 1);
-  sCurrentRecordLen = sRecordLen;
+  std::memcpy(st.sCurrentRecord, st.sRecord, st.sRecordLen + 1);
+  st.sCurrentRecordLen = st.sRecordLen;
   return 0;
 }

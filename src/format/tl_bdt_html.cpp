@@ -14,18 +14,33 @@
 
 namespace {
 
-// Record key text of the last identified record: "100101.01: ".
-char sRecord[256];
-size_t sRecordLen = 0;
-// Record key text of the inline layout whose table was opened last; emptied
-// when a record's field lines are written.
-char sCurrentRecord[256];
-size_t sCurrentRecordLen = 0;
-// Rows written into the open table; 0 while no table is open.
-int intable = 0;
+// The state of the per-record entries below, for callers that keep none:
+// sRecord the key text of the last identified record ("100101.01: "),
+// sCurrentRecord that of the inline layout whose table was opened last
+// (emptied when a record's field lines are written).
+tl_html_state html_state;
 
-inline bool key_is_table_key() {
-  return sRecordLen == sCurrentRecordLen && std::memcmp(sRecord, sCurrentRecord, sRecordLen) == 0;
+inline bool key_is_table_key(const tl_html_state& st) {
+  return st.sRecordLen == st.sCurrentRecordLen && std::memcmp(st.sRecord, st.sCurrentRecord, st.sRecordLen) == 0;
+}
+
+inline void set_key(tl_html_state& st, int rindex) {
+  st.sRecordLen = bdt_put_key(rindex, st.sRecord);
+  st.sRecord[st.sRecordLen++] = ':';
+  st.sRecord[st.sRecordLen++] = ' ';
+  st.sRecord[st.sRecordLen] = '\0';
+}
+
+inline void clear_table_key(tl_html_state& st) {
+  st.sCurrentRecord[0] = '\0';
+  st.sCurrentRecordLen = 0;
+}
+
+inline void set_table_key(tl_html_state& st) {
+  // Only whether the count is 0 matters; it must not wrap on a very long run.
+  if (st.intable < INT_MAX) st.intable++;
+  std::memcpy(st.sCurrentRecord, st.sRecord, st.sRecordLen + 1);
+  st.sCurrentRecordLen = st.sRecordLen;
 }
 
 // "name:&nbsp;<b>" that starts a field line, and "<td>name</td>" for a
@@ -71,10 +86,9 @@ void common_fields(const char* rec, size_t len, tl_out& o) {
   }
 }
 
-void layout_fields(const char* rec, size_t len, int rindex, tl_out& o) {
+void layout_fields(tl_html_state& st, const char* rec, size_t len, int rindex, tl_out& o) {
   // A later inline record starts a new table, header row and all.
-  sCurrentRecord[0] = '\0';
-  sCurrentRecordLen = 0;
+  clear_table_key(st);
   const bdt_fields_tag* list = bdtr_list[rindex].fields;
   if (list == nullptr) return;
   // One look at the whole record usually spares a look at every value.
@@ -110,15 +124,11 @@ void table_row(const char* rec, size_t len, int rindex, tl_out& o) {
 }  // namespace
 
 int init_bdt_html() {
-  sRecord[0] = '\0';
-  sRecordLen = 0;
-  sCurrentRecord[0] = '\0';
-  sCurrentRecordLen = 0;
-  intable = 0;
+  html_state = tl_html_state();
   return 0;
 }
 
-int iHTMLtableOpen() { return intable > 0 ? 1 : 0; }
+int iHTMLtableOpen() { return tl_html_table_open(html_state) ? 1 : 0; }
 
 int psHTML_tl_header(tl_out& outfile, const char* customer, int print_header) {
   if (bodyonly_flag != 1) {
@@ -147,7 +157,7 @@ int psParseBDTcommonFields_html(const char* pucData, tl_out& psTarget) {
 }
 
 int psParseBDTfields_html(const char* pucData, int rindex, tl_out& psTarget) {
-  layout_fields(pucData, std::strlen(pucData), rindex, psTarget);
+  layout_fields(html_state, pucData, std::strlen(pucData), rindex, psTarget);
   return 0;
 }
 
@@ -168,10 +178,24 @@ int psParseBDTfields_html_inline(const char* pucData, int rindex, tl_out& psTarg
 }
 
 int psParseBDTrecord_html(const char* pucData, tl_out& psTarget) {
-  return tl_html_record(pucData, std::strlen(pucData), psTarget);
+  return tl_html_record(html_state, pucData, std::strlen(pucData), psTarget);
 }
 
-int tl_html_record(const char* pucData, size_t len, tl_out& psTarget) {
+void tl_html_skim(tl_html_state& st, const char* pucData, size_t /*len*/) {
+  int rindex = iFindBDTrecord(pucData);
+  if (rindex < 0) return;
+  const bdt_record_tag& r = bdtr_list[rindex];
+  set_key(st, rindex);
+  const bool same_run = key_is_table_key(st);
+  if (!same_run && st.intable > 0) st.intable = 0;
+  if (r.display_csv_inline == 1 && r.fields != nullptr) {
+    set_table_key(st);
+  } else if (r.display_fields == 1 && r.fields != nullptr) {
+    clear_table_key(st);
+  }
+}
+
+int tl_html_record(tl_html_state& st, const char* pucData, size_t len, tl_out& psTarget) {
   psTarget.set(" ", 1);
   int rindex = iFindBDTrecord(pucData);
   if (rindex < 0) {
@@ -180,19 +204,15 @@ int tl_html_record(const char* pucData, size_t len, tl_out& psTarget) {
     return 0;
   }
   const bdt_record_tag& r = bdtr_list[rindex];
+  set_key(st, rindex);
 
-  sRecordLen = bdt_put_key(rindex, sRecord);
-  sRecord[sRecordLen++] = ':';
-  sRecord[sRecordLen++] = ' ';
-  sRecord[sRecordLen] = '\0';
-
-  bool same_run = key_is_table_key();
-  if (!same_run && intable > 0) {
+  bool same_run = key_is_table_key(st);
+  if (!same_run && st.intable > 0) {
     psTarget.lit("</table><BR>");
-    intable = 0;
+    st.intable = 0;
   }
 
-  if (r.display_fields == 1 && intable == 0) {
+  if (r.display_fields == 1 && st.intable == 0) {
     psTarget.lit("<hr>");
     if (print_raw == 1) {
       psTarget.lit("<p>");
@@ -201,7 +221,7 @@ int tl_html_record(const char* pucData, size_t len, tl_out& psTarget) {
     }
     if (print_recno == 1 || print_types == 1) {
       psTarget.lit("<h2>");
-      if (print_recno == 1) psTarget.put(sRecord, sRecordLen);
+      if (print_recno == 1) psTarget.put(st.sRecord, st.sRecordLen);
       if (print_types == 1) tl_put_name(psTarget, r.record_name);
       psTarget.lit("</h2>\n");
     }
@@ -210,16 +230,13 @@ int tl_html_record(const char* pucData, size_t len, tl_out& psTarget) {
   if (r.display_csv_inline == 1 && r.fields != nullptr) {
     if (!same_run) psParseBDTfields_html_header(pucData, rindex, psTarget);
     table_row(pucData, len, rindex, psTarget);
-    // Only whether the count is 0 matters; it must not wrap on a very long run.
-    if (intable < INT_MAX) intable++;
-    std::memcpy(sCurrentRecord, sRecord, sRecordLen + 1);
-    sCurrentRecordLen = sRecordLen;
+    set_table_key(st);
     return 0;
   }
 
   if (r.display_fields != 1 || r.fields == nullptr) return 0;
   if (print_common == 1) common_fields(pucData, len, psTarget);
-  layout_fields(pucData, len, rindex, psTarget);
+  layout_fields(st, pucData, len, rindex, psTarget);
   psTarget.lit("<BR>");
   return 0;
 }

@@ -13,11 +13,6 @@
 
 namespace {
 
-// The record key of the last identified record: "100101.01", or the
-// identifier alone for a layout identified without its suffix.
-char sRecord[256];
-size_t sRecordLen = 0;
-
 // The element name of a display name (a null name gives an empty one).
 std::string element_name(const char* display) {
   std::string name = display != nullptr ? display : "";
@@ -85,11 +80,8 @@ void layout_fields(const char* rec, size_t len, int rindex, tl_out& o) {
 
 }  // namespace
 
-int init_bdt_xml() {
-  sRecord[0] = '\0';
-  sRecordLen = 0;
-  return 0;
-}
+// The XML writer keeps nothing from one record to the next.
+int init_bdt_xml() { return 0; }
 
 int psParseBDTcommonFields_xml(const char* pucData, tl_out& psTarget) {
   common_fields(pucData, std::strlen(pucData), psTarget);
@@ -112,8 +104,10 @@ int tl_xml_record(const char* pucData, size_t len, tl_out& psTarget) {
     return 0;
   }
   const bdt_record_tag& r = bdtr_list[rindex];
-
-  sRecordLen = bdt_put_key(rindex, sRecord);
+  // The record key: "100101.01", or the identifier alone for a layout
+  // identified without its suffix.
+  char sRecord[32];
+  const size_t sRecordLen = bdt_put_key(rindex, sRecord);
 
   if (print_recno == 1) {
     tl_put_xml(psTarget, sRecord, sRecordLen);

@@ -33,41 +33,60 @@ bool tl_filter_pass(tl_filter f, const char* rec, size_t len) {
   return cls && tl_layouts_pass(rec);
 }
 
-int tl_run(tl_sink& sink, char* const* args, int count) {
+namespace {
+
+// Feeds the documents of one file argument to the sink. Returns false when
+// the run must stop.
+bool feed(tl_sink& sink, const char* arg, XXH3_state_t* hash) {
   bool stop = false;
   const tl_filter filter = sink.filter();
+  tl_each_document(arg, [&](tl_document& doc) {
+    if (stop || tl_shutdown) return;
+    if (!sink.begin(doc)) {
+      stop = true;
+      return;
+    }
+    if (hash != nullptr) XXH3_128bits_reset(hash);
+    const char* rec = nullptr;
+    unsigned long len = 0;
+    tl_doc_end e;
+    bool ok = true;
+    while (!tl_shutdown && !tl_output_failed && doc.next_record(&rec, &len) == 0) {
+      e.records++;
+      e.bytes += len;
+      if (hash != nullptr) XXH3_128bits_update(hash, rec, len);
+      if (!tl_filter_pass(filter, rec, len)) continue;
+      if (!sink.record(rec, len, e.records)) {
+        ok = false;
+        break;
+      }
+    }
+    if (hash != nullptr) {
+      XXH128_hash_t h = XXH3_128bits_digest(hash);
+      e.digest.high = h.high64;
+      e.digest.low = h.low64;
+    }
+    e.complete = ok && !doc.failed() && !tl_shutdown;
+    if (!sink.end(e) || !ok) stop = true;
+  });
+  return !stop;
+}
+
+}  // namespace
+
+int tl_feed(tl_sink& sink, const char* arg) {
+  if (!sink.admit(arg)) return -1;
+  XXH3_state_t* hash = sink.wants_digest() ? XXH3_createState() : nullptr;
+  const bool go_on = feed(sink, arg, hash);
+  if (hash != nullptr) XXH3_freeState(hash);
+  return go_on ? 0 : 1;
+}
+
+int tl_run(tl_sink& sink, char* const* args, int count) {
+  bool stop = false;
   XXH3_state_t* hash = sink.wants_digest() ? XXH3_createState() : nullptr;
   for (int i = 0; i < count && !stop && !tl_shutdown && !tl_output_failed; i++) {
-    if (!sink.admit(args[i])) continue;
-    tl_each_document(args[i], [&](tl_document& doc) {
-      if (stop || tl_shutdown) return;
-      if (!sink.begin(doc)) {
-        stop = true;
-        return;
-      }
-      if (hash != nullptr) XXH3_128bits_reset(hash);
-      const char* rec = nullptr;
-      unsigned long len = 0;
-      tl_doc_end e;
-      bool ok = true;
-      while (!tl_shutdown && doc.next_record(&rec, &len) == 0) {
-        e.records++;
-        e.bytes += len;
-        if (hash != nullptr) XXH3_128bits_update(hash, rec, len);
-        if (!tl_filter_pass(filter, rec, len)) continue;
-        if (!sink.record(rec, len, e.records)) {
-          ok = false;
-          break;
-        }
-      }
-      if (hash != nullptr) {
-        XXH128_hash_t h = XXH3_128bits_digest(hash);
-        e.digest.high = h.high64;
-        e.digest.low = h.low64;
-      }
-      e.complete = ok && !doc.failed() && !tl_shutdown;
-      if (!sink.end(e) || !ok) stop = true;
-    });
+    if (sink.admit(args[i])) stop = !feed(sink, args[i], hash);
   }
   if (hash != nullptr) XXH3_freeState(hash);
   bool finished = sink.finish();

@@ -67,6 +67,11 @@ class tl_sink {
 // Returns true when the record passes the filter f of the settings.
 bool tl_filter_pass(tl_filter f, const char* rec, size_t len);
 
+// Feeds the documents of one file argument to the sink, without finishing
+// it. Returns -1 when the sink did not admit the argument, 1 when the run
+// must stop (a sink failed), else 0.
+int tl_feed(tl_sink& sink, const char* arg);
+
 // Runs the sink over every document of the file arguments in order, then
 // finishes it. Returns the exit status of the run (tl_exit_status).
 int tl_run(tl_sink& sink, char* const* args, int count);
