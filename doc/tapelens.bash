@@ -9,7 +9,7 @@ _tapelens() {
     --billing_number --output= --noheader --raw --summary --summarydetail --text --types --version
     --html --xml --billrecords --detailrecords --csrrecords
     --sqlite= --postgres= --split=
-    --lrecl= --ebcdic --ebcdic= --progress=
+    --lrecl= --ebcdic --ebcdic= --progress= --jobs= --block=
     --names= --names-template --json --layouts="
   COMPREPLY=()
   if [ "$prev" = -o ]; then

@@ -66,19 +66,22 @@ int iFindBDTrecord(const char* pucData) {
     if (c == 0) return -1;
     key = (key << 8) | c;
   }
-  // Open-addressing hash table over the keys, built on first use: one or two
-  // probes per record instead of a search.
-  static int16_t slots[kSlots];
-  static bool built = false;
-  if (!built) {
-    for (int16_t& s : slots) s = -1;
-    for (int i = 0; i < bdtr_count; ++i) {
-      unsigned h = slot_of(tl_bdtr_keys[i]);
-      while (slots[h] >= 0) h = (h + 1) & (kSlots - 1);
-      slots[h] = static_cast<int16_t>(i);
+  // Open-addressing hash table over the keys, built on first use (once, even
+  // when worker threads meet it together): one or two probes per record
+  // instead of a search.
+  struct slot_table {
+    int16_t slots[kSlots];
+    slot_table() {
+      for (int16_t& s : slots) s = -1;
+      for (int i = 0; i < bdtr_count; ++i) {
+        unsigned h = slot_of(tl_bdtr_keys[i]);
+        while (slots[h] >= 0) h = (h + 1) & (kSlots - 1);
+        slots[h] = static_cast<int16_t>(i);
+      }
     }
-    built = true;
-  }
+  };
+  static const slot_table table;
+  const int16_t* slots = table.slots;
   for (unsigned h = slot_of(key);; h = (h + 1) & (kSlots - 1)) {
     const int i = slots[h];
     if (i < 0) return -1;

@@ -29,5 +29,4 @@ void tl_name_texts::build() {
   for (size_t i = 0; i + 1 < rec_off.size(); i++) {
     records_.push_back({pool_.data() + rec_off[i], rec_off[i + 1] - rec_off[i]});
   }
-  built_ = generation();
 }

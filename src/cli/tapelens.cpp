@@ -19,6 +19,7 @@
 #include "tl_modes.h"
 #include "tl_mrot.h"
 #include "tl_names_file.h"
+#include "tl_sink.h"
 
 namespace {
 
@@ -34,6 +35,8 @@ enum {
   kOptLrecl,
   kOptEbcdic,
   kOptProgress,
+  kOptJobs,
+  kOptBlock,
 };
 
 const struct option longopts[] = {
@@ -73,6 +76,9 @@ const struct option longopts[] = {
     {"lrecl", required_argument, nullptr, kOptLrecl},
     {"ebcdic", optional_argument, nullptr, kOptEbcdic},
     {"progress", required_argument, nullptr, kOptProgress},
+    // How a conversion uses the cores.
+    {"jobs", required_argument, nullptr, kOptJobs},
+    {"block", required_argument, nullptr, kOptBlock},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -249,6 +255,36 @@ bool input_option(int c, const char* arg) {
   }
 }
 
+// Reads a whole decimal number from lo to hi. Returns false for anything else.
+bool whole_number(const char* arg, long lo, long hi, long* out) {
+  char* end = nullptr;
+  errno = 0;
+  long n = std::strtol(arg, &end, 10);
+  if (errno != 0 || end == arg || *end != '\0' || n < lo || n > hi) return false;
+  *out = n;
+  return true;
+}
+
+// Sets --jobs or --block. Returns false, with a message, for a value it
+// does not take.
+bool pipeline_option(int c, const char* arg) {
+  long n = 0;
+  if (c == kOptJobs) {
+    if (!whole_number(arg, 0, 256, &n)) {
+      fprintf(stderr, "%s: invalid number of jobs '%s' for '--jobs' (0 to 256; 0: one per core)\n", program_name, arg);
+      return false;
+    }
+    tl_pipeline_opts.jobs = n == 0 ? tl_cores() : static_cast<int>(n);
+    return true;
+  }
+  if (!whole_number(arg, 256, 1L << 26, &n)) {
+    fprintf(stderr, "%s: invalid block size '%s' for '--block' (256 to 67108864 bytes)\n", program_name, arg);
+    return false;
+  }
+  tl_pipeline_opts.block = static_cast<size_t>(n);
+  return true;
+}
+
 // Reports a failed write or close of the output stream.
 void report_output_failure(int err) {
   fprintf(stderr, "ERROR: Unable to write output to %s: %s\n",
@@ -336,6 +372,8 @@ tl_opts_result read_options(int argc, char* argv[]) {
   optind = 0;  // a full re-initialisation of the parser, for repeated calls
   output_names.clear();
   tl_input_reset();
+  tl_pipeline_opts = tl_pipeline_settings();
+  tl_pipeline_opts.jobs = tl_cores();
   int c;
   tl_load_chosen = false;
   tl_load_formats_seen = 0;
@@ -459,6 +497,10 @@ tl_opts_result read_options(int argc, char* argv[]) {
       case kOptEbcdic:
       case kOptProgress:
         if (!input_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
+        break;
+      case kOptJobs:
+      case kOptBlock:
+        if (!pipeline_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
         break;
       default:  // 'O', an unknown option or a missing argument
         return TL_OPTS_USAGE_ERROR;

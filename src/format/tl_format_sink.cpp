@@ -41,9 +41,80 @@ constexpr size_t kGather = 1 << 18;
 
 class format_sink : public tl_sink {
  public:
+  // out null: a worker, writing into memory of its own.
   format_sink(FILE* out, tl_format f, tl_db_state* db)
       : out_(out), f_(f), db_(db != nullptr ? db : &own_db_), buf_(new char[kGather + kRecordOutput]),
         o_(buf_.get(), kGather + kRecordOutput) {}
+
+  std::unique_ptr<tl_sink> fork() override { return std::unique_ptr<tl_sink>(new format_sink(nullptr, f_, nullptr)); }
+
+  void save(tl_carry& c) const override {
+    static_assert(sizeof(tl_csv_state) <= sizeof c.bytes && sizeof(tl_html_state) <= sizeof c.bytes &&
+                      sizeof(tl_db_state) <= sizeof c.bytes,
+                  "a format's state fits in the carried bytes");
+    switch (f_) {
+      case tl_format::csv:
+      case tl_format::anon:
+        std::memcpy(c.bytes, &csv_, sizeof csv_);
+        break;
+      case tl_format::html:
+        std::memcpy(c.bytes, &html_, sizeof html_);
+        break;
+      case tl_format::db:
+        std::memcpy(c.bytes, db_, sizeof *db_);
+        break;
+      case tl_format::text:
+      case tl_format::xml:
+        break;
+    }
+  }
+
+  void load(const tl_carry& c) override {
+    switch (f_) {
+      case tl_format::csv:
+      case tl_format::anon:
+        std::memcpy(&csv_, c.bytes, sizeof csv_);
+        break;
+      case tl_format::html:
+        std::memcpy(&html_, c.bytes, sizeof html_);
+        break;
+      case tl_format::db:
+        std::memcpy(db_, c.bytes, sizeof *db_);
+        break;
+      case tl_format::text:
+      case tl_format::xml:
+        break;
+    }
+  }
+
+  void skim(const char* rec, size_t len) override {
+    switch (f_) {
+      case tl_format::csv:
+      case tl_format::anon:
+        tl_csv_skim(csv_, rec, len);
+        break;
+      case tl_format::html:
+        tl_html_skim(html_, rec, len);
+        break;
+      case tl_format::db:
+        tl_db_skim(*db_, rec, len);
+        break;
+      case tl_format::text:
+      case tl_format::xml:
+        break;
+    }
+  }
+
+  bool join(tl_sink& worker) override {
+    format_sink& w = static_cast<format_sink&>(worker);
+    w.flush();
+    flush();
+    if (!w.errors_.empty()) fputs(w.errors_.c_str(), stderr);
+    tl_write(out_, w.spill_.data(), w.spill_.size());
+    w.spill_.clear();
+    w.errors_.clear();
+    return true;
+  }
 
   bool admit(const char* arg) override {
     if (debug_flag == 1) fprintf(stderr, "NOTE: using %s as BDT input filename\n", arg);
@@ -60,6 +131,7 @@ class format_sink : public tl_sink {
   }
 
   bool begin(const tl_document&) override {
+    if (out_ == nullptr) return true;  // a worker: the state comes with its block
     if (out_ != stdout) fputs("Tapelens version " TL_VERSION "\r\n", stderr);
     // Each document starts afresh, but for the database layout's index.
     csv_ = tl_csv_state();
@@ -78,7 +150,11 @@ class format_sink : public tl_sink {
     o_.cap = whole;
     if (rc != 0 || o_.full) {
       o_.clear();
-      fprintf(stderr, "Error in BDT msg = %lu [%s]\n", static_cast<unsigned long>(len), rec);
+      if (out_ != nullptr) {
+        fprintf(stderr, "Error in BDT msg = %lu [%s]\n", static_cast<unsigned long>(len), rec);
+      } else {
+        errors_ += "Error in BDT msg = " + std::to_string(len) + " [" + rec + "]\n";
+      }
     }
     o_.start = 0;
     return true;
@@ -114,7 +190,8 @@ class format_sink : public tl_sink {
   }
 
   void flush() {
-    tl_write(out_, o_.buf, o_.len);
+    if (out_ != nullptr) tl_write(out_, o_.buf, o_.len);
+    else spill_.append(o_.buf, o_.len);
     o_.start = 0;
     o_.clear();
   }
@@ -184,6 +261,8 @@ class format_sink : public tl_sink {
   tl_db_state* db_;
   std::unique_ptr<char[]> buf_;
   tl_out o_;
+  std::string spill_;   // a worker's output of its block
+  std::string errors_;  // a worker's messages of its block
 };
 
 }  // namespace

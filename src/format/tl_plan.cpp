@@ -62,11 +62,10 @@ void tl_field_plan::build() {
     l.room += carry.size() + 1;
     layouts_.push_back(l);
   }
-  built_ = tl_name_texts::names_generation();
 }
 
 bool tl_field_plan::put(int rindex, const char* rec, size_t len, tl_out& o) {
-  if (built_ != tl_name_texts::names_generation()) build();
+  made_.ensure(tl_name_texts::names_generation(), [this] { build(); });
   const layout& l = layouts_[static_cast<size_t>(rindex)];
   if (!l.ok || len < l.reach || o.cap - 1 - o.len < l.room) return false;
   const char* pool = pool_.data();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tl_bdt.h"
+#include "tl_names.h"
 #include "tl_out.h"
 
 class tl_field_plan {
@@ -57,7 +58,7 @@ class tl_field_plan {
   int32_t bdt_fields_tag::*shown_;
   text_maker lead_;
   text_maker tail_;
-  unsigned built_ = 0;  // the generation of names the plan was made from
+  tl_made_for_names made_;
   std::string pool_;
   std::vector<step> steps_;
   std::vector<layout> layouts_;

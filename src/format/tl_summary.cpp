@@ -3,6 +3,7 @@
 
 #include <cinttypes>
 #include <cstring>
+#include <string>
 
 #include "tl_bdt.h"
 #include "tl_core.h"
@@ -83,8 +84,27 @@ void put_html_trailer(tl_out& o) {
 // counts at its end.
 class summary_sink : public tl_sink {
  public:
+  // out null: a worker, counting and writing into memory of its own.
   explicit summary_sink(FILE* out) : out_(out), o_(buf_, sizeof buf_) {
     while (layouts_ < kMaxLayouts && bdtr_list[layouts_].required_suffix != 99) layouts_++;
+    zero();
+  }
+
+  std::unique_ptr<tl_sink> fork() override { return std::unique_ptr<tl_sink>(new summary_sink(nullptr)); }
+
+  bool join(tl_sink& worker) override {
+    summary_sink& w = static_cast<summary_sink&>(worker);
+    w.flush();
+    flush();
+    tl_write(out_, w.spill_.data(), w.spill_.size());
+    w.spill_.clear();
+    for (int i = 0; i < layouts_; i++) layout_count_[i] += w.layout_count_[i];
+    total_rec_ += w.total_rec_;
+    bill_rec_ += w.bill_rec_;
+    sd_rec_ += w.sd_rec_;
+    csr_rec_ += w.csr_rec_;
+    w.zero();
+    return true;
   }
 
   // --layouts applies here too; the record classes of -1 -3 -4 never did.
@@ -106,8 +126,8 @@ class summary_sink : public tl_sink {
   }
 
   bool begin(const tl_document& doc) override {
-    std::memset(layout_count_, 0, sizeof layout_count_);
-    total_rec_ = bill_rec_ = sd_rec_ = csr_rec_ = 0;
+    zero();
+    if (out_ == nullptr) return true;
     o_.clear();
     if (html_form()) {
       put_html_header(o_, TL_CUSTOMER, doc.name());
@@ -186,11 +206,18 @@ class summary_sink : public tl_sink {
 
  private:
   void flush() {
-    flush_out(out_, o_);
+    if (out_ != nullptr) flush_out(out_, o_);
+    else spill_.append(o_.buf, o_.len);
     o_.clear();
   }
 
+  void zero() {
+    std::memset(layout_count_, 0, sizeof layout_count_);
+    total_rec_ = bill_rec_ = sd_rec_ = csr_rec_ = 0;
+  }
+
   FILE* out_;
+  std::string spill_;  // a worker's version lines of its block
   int layouts_ = 0;
   // Per-layout counts of the document; 64-bit so that no count wraps,
   // whatever the input's size.

@@ -52,20 +52,19 @@ class lines_document : public tl_document, protected tl_lines {
   bool failed() const override { return failed_; }
 
   int next_record(const char** rec, unsigned long* len) override {
-    if (!begun_) {
-      begun_ = true;
-      if (debug_flag > 0) fprintf(stderr, "DEBUG: fopen = %s\n", name_.c_str());
-      if (!open_ok()) {
-        failed_ = true;
-        return -1;
-      }
-    }
+    if (!opened()) return -1;
     if (next(rec, len) == 0) return 0;
-    if (!failed_ && read_errno() != 0) {
-      failed_ = true;
-      report(name_.c_str(), reason().c_str());
-    }
+    note_failure();
     return -1;
+  }
+
+  long next_bytes(char* dst, size_t n) override {
+    // Who reads bytes reports the progress of what it has written.
+    quiet_ = true;
+    if (!opened()) return -1;
+    long r = take(dst, n);
+    if (r < 0) note_failure();
+    return r;
   }
 
   // Reads ahead enough bytes to tell the input's form. A line end in text
@@ -100,6 +99,24 @@ class lines_document : public tl_document, protected tl_lines {
     }
   }
 
+ private:
+  // Returns false when the document cannot be read at all (reported once).
+  bool opened() {
+    if (!begun_) {
+      begun_ = true;
+      if (debug_flag > 0) fprintf(stderr, "DEBUG: fopen = %s\n", name_.c_str());
+      if (!open_ok()) failed_ = true;
+    }
+    return !failed_;
+  }
+
+  void note_failure() {
+    if (!failed_ && read_errno() != 0) {
+      failed_ = true;
+      report(name_.c_str(), reason().c_str());
+    }
+  }
+
  protected:
   // Returns false (reported) when the document cannot be read at all.
   virtual bool open_ok() { return true; }
@@ -108,13 +125,16 @@ class lines_document : public tl_document, protected tl_lines {
   // Offers to decode the bytes after those held elsewhere, ahead of the
   // formatter (then source_decodes() is called).
   virtual void decode_ahead(const tl_byte_table* table) { (void)table; }
-  void note(long long done) { tl_progress_note(name_.c_str(), size_, done); }
+  void note(long long done) {
+    if (!quiet_) tl_progress_note(name_.c_str(), size_, done);
+  }
   bool failed_ = false;
 
  private:
   std::string name_;
   long long size_;
   bool begun_ = false;
+  bool quiet_ = false;
 };
 
 // A plain file or standard input, read with read(2).

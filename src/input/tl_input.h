@@ -3,6 +3,7 @@
 // document gives its records in order.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 
 #include "tl_progress.h"
@@ -24,6 +25,13 @@ class tl_document {
   // the end and on a failure (then reported on standard error, counted in
   // tl_input_failures, and failed() is true).
   virtual int next_record(const char** rec, unsigned long* len) = 0;
+  // Delivers up to n bytes of the document's record stream (decoded and
+  // framed, uncut: a whole record's bytes may span calls) into dst, for a
+  // reader that cuts records itself; records and bytes are not mixed. The
+  // reader then notes the progress itself (tl_progress_note).
+  // Returns the count, 0 at the end, -1 on a failure (reported as for
+  // next_record).
+  virtual long next_bytes(char* dst, size_t n) = 0;
   // Returns true when reading stopped on an error rather than at the end.
   virtual bool failed() const = 0;
 };

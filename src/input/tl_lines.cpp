@@ -166,30 +166,13 @@ int tl_lines::next(const char** rec, unsigned long* len) {
   held_at_ = nullptr;
   size_t n = 0;
   for (;;) {
-    size_t avail = end_ - pos_;
-    size_t look = avail < kMaxPiece ? avail : kMaxPiece;
-    const void* nl = std::memchr(buf_.get() + pos_, '\n', look);
-    if (nl != nullptr) {
-      n = static_cast<size_t>(static_cast<const char*>(nl) - (buf_.get() + pos_)) + 1;
-      break;
-    }
-    if (avail >= kMaxPiece) {
-      n = kMaxPiece;
-      break;
-    }
-    if (eof_) {
-      n = avail;  // a last line without a line end is still a record
-      break;
-    }
+    n = tl_cut_piece(buf_.get() + pos_, end_ - pos_, eof_);
+    if (n > 0 || eof_) break;
     if (fill() < 0) return -1;
   }
   if (n == 0) return -1;
   char* p = buf_.get() + pos_;
-  // A NUL would end the record text early; it is given as a blank.
-  for (char* z = nul_ ? static_cast<char*>(std::memchr(p, '\0', n)) : nullptr; z != nullptr;
-       z = static_cast<char*>(std::memchr(z, '\0', static_cast<size_t>(p + n - z)))) {
-    *z = ' ';
-  }
+  if (nul_) tl_blank_nuls(p, n);
   held_at_ = p + n;
   held_ = *held_at_;
   *held_at_ = '\0';
@@ -197,4 +180,28 @@ int tl_lines::next(const char** rec, unsigned long* len) {
   *len = n;
   pos_ += n;
   return 0;
+}
+
+long tl_lines::take(char* dst, size_t n) {
+  if (held_at_ != nullptr) *held_at_ = held_;
+  held_at_ = nullptr;
+  if (pos_ == end_ && !eof_ && lrecl_ == 0 && errno_ == 0) {
+    // Nothing held: straight from the input into dst.
+    long r = read_decoded(dst, n);
+    if (r < 0) {
+      errno_ = errno != 0 ? errno : EIO;
+      return -1;
+    }
+    if (r == 0) eof_ = true;
+    return r;
+  }
+  if (pos_ == end_) {
+    if (eof_) return 0;
+    if (fill() < 0) return -1;
+    if (pos_ == end_) return 0;
+  }
+  const size_t k = end_ - pos_ < n ? end_ - pos_ : n;
+  std::memcpy(dst, buf_.get() + pos_, k);
+  pos_ += k;
+  return static_cast<long>(k);
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 // A byte-to-byte decoding, also as a table of byte pairs, so that one lookup
@@ -19,6 +20,37 @@ void tl_byte_table_make(tl_byte_table& t, const unsigned char one[256]);
 
 // Decodes n bytes from src to dst (the same place, or apart) through t.
 void tl_decode_bytes(const tl_byte_table& t, char* dst, const char* src, size_t n);
+
+// The one record cutter. Returns the length of the record piece that starts
+// at p, of the avail bytes there: through the first line end within 255
+// bytes, else 255 bytes; at the end of the input (at_end) whatever is left
+// makes the last piece. Returns 0 when more bytes are needed to tell.
+inline size_t tl_cut_piece(const char* p, size_t avail, bool at_end) {
+  constexpr size_t kMax = 255;
+  const void* nl = std::memchr(p, '\n', avail < kMax ? avail : kMax);
+  if (nl != nullptr) return static_cast<size_t>(static_cast<const char*>(nl) - p) + 1;
+  if (avail >= kMax) return kMax;
+  return at_end ? avail : 0;
+}
+
+// Returns the end of the last whole piece among the n bytes at p, which
+// start at a piece's start: after the last line end, then in whole pieces
+// of 255 bytes (every line end ends a piece, and pieces never hold one
+// before their end).
+inline size_t tl_last_boundary(const char* p, size_t n) {
+  const void* nl = n > 0 ? memrchr(p, '\n', n) : nullptr;
+  const size_t b = nl != nullptr ? static_cast<size_t>(static_cast<const char*>(nl) - p) + 1 : 0;
+  return b + (n - b) / 255 * 255;
+}
+
+// Gives each NUL byte among the n at p as a blank: a NUL would end a
+// record's text early.
+inline void tl_blank_nuls(char* p, size_t n) {
+  for (char* z = static_cast<char*>(std::memchr(p, '\0', n)); z != nullptr;
+       z = static_cast<char*>(std::memchr(z, '\0', static_cast<size_t>(p + n - z)))) {
+    *z = ' ';
+  }
+}
 
 class tl_lines {
  public:
@@ -52,6 +84,11 @@ class tl_lines {
   // call. Returns 0 for a piece, -1 at the end or when reading failed (then
   // read_errno() is not 0).
   int next(const char** rec, unsigned long* len);
+  // Copies up to n of the bytes that follow the last piece delivered (the
+  // decoded and framed stream, as next() would cut it) into dst, without
+  // cutting them. Returns the count, 0 at the end, -1 when reading failed
+  // (then read_errno() is not 0). Pieces and bytes may not be mixed after it.
+  long take(char* dst, size_t n);
   // Returns the errno of the failed read, 0 while none failed.
   int read_errno() const { return errno_; }
 

@@ -184,9 +184,25 @@ tl_json_writer::tl_json_writer(FILE* out) : out_(out), buf_(static_cast<char*>(m
 
 tl_json_writer::~tl_json_writer() { free(buf_); }
 
+void tl_json_writer::emit(const char* p, size_t n) {
+  if (out_ != nullptr) tl_write(out_, p, n);
+  else spill_.append(p, n);
+}
+
 void tl_json_writer::flush() {
-  tl_write(out_, buf_, used_);
+  emit(buf_, used_);
   used_ = 0;
+}
+
+std::unique_ptr<tl_sink> tl_json_writer::fork() { return std::unique_ptr<tl_sink>(new tl_json_writer(nullptr)); }
+
+bool tl_json_writer::join(tl_sink& worker) {
+  tl_json_writer& w = static_cast<tl_json_writer&>(worker);
+  w.flush();
+  flush();
+  tl_write(out_, w.spill_.data(), w.spill_.size());
+  w.spill_.clear();
+  return !tl_output_failed;
 }
 
 void tl_json_writer::build() {
@@ -294,7 +310,7 @@ bool tl_json_writer::begin(const tl_document& doc) {
   if (prefix_.size() > kMaxPrefix) prefix_.resize(kMaxPrefix);
   prefix_len_ = prefix_.size();
   prefix_.append(32, '\0');  // copied sixteen bytes at a time
-  return !tl_output_failed;
+  return out_ == nullptr || !tl_output_failed;
 }
 
 namespace {
@@ -463,7 +479,8 @@ char* tl_json_writer::put_record(int rindex, const char* rec, size_t len, char* 
 }
 
 bool tl_json_writer::record(const char* rec, size_t len, unsigned long long line) {
-  if (tl_output_failed) return false;
+  // A worker writes into memory: only the one writing out sees failures.
+  if (out_ != nullptr && tl_output_failed) return false;
   if (built_ != tl_name_texts::names_generation()) build();
   const int rindex = iFindBDTrecord(rec);
   const bool known = rindex >= 0;
@@ -486,11 +503,11 @@ bool tl_json_writer::record(const char* rec, size_t len, unsigned long long line
   }
   used_ = static_cast<size_t>(d - buf_);
   if (used_ >= kChunk) {
-    tl_write(out_, buf_, kChunk);
+    emit(buf_, kChunk);
     used_ -= kChunk;
     std::memmove(buf_, buf_ + kChunk, used_);
   }
-  return !tl_output_failed;
+  return out_ == nullptr || !tl_output_failed;
 }
 
 bool tl_json_writer::end(const tl_doc_end& /*e*/) { return !tl_output_failed; }

@@ -38,7 +38,7 @@ char* tl_json_amount(const char* v, size_t n, int dec, char* out);
 class tl_json_writer : public tl_sink {
  public:
   // Writes to out (standard output or the -o file); failures are recorded
-  // in tl_output_failed as for every other format.
+  // in tl_output_failed as for every other format. out null: a worker.
   explicit tl_json_writer(FILE* out);
   ~tl_json_writer() override;
 
@@ -50,6 +50,10 @@ class tl_json_writer : public tl_sink {
   bool end(const tl_doc_end& e) override;
   // Writes what is buffered; returns false when the output has failed.
   bool finish() override;
+  // A writer into memory for a worker thread (out null), and taking back
+  // what it wrote.
+  std::unique_ptr<tl_sink> fork() override;
+  bool join(tl_sink& worker) override;
 
  private:
   struct step {
@@ -75,9 +79,11 @@ class tl_json_writer : public tl_sink {
 
   void build();
   void flush();
+  void emit(const char* p, size_t n);
   char* put_record(int rindex, const char* rec, size_t len, char* d);
 
-  FILE* out_;
+  FILE* out_;  // null for a worker, which writes into spill_
+  std::string spill_;
   char* buf_;
   size_t used_ = 0;
   std::string prefix_;  // {"file":NAME,"line": and room to copy it in sixteens

@@ -1,7 +1,10 @@
 // The driver: documents in, records through the filter, into one sink.
 #include <csignal>
+#include <sched.h>
+#include <unistd.h>
 #include <xxhash.h>
 
+#include "tl_blocks.h"
 #include "tl_core.h"
 #include "tl_globals.h"
 #include "tl_layouts.h"
@@ -33,11 +36,37 @@ bool tl_filter_pass(tl_filter f, const char* rec, size_t len) {
   return cls && tl_layouts_pass(rec);
 }
 
+tl_pipeline_settings tl_pipeline_opts;
+
+int tl_cores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  const long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
 namespace {
+
+// The records of a document on this thread, into the sink.
+bool records(tl_sink& sink, tl_document& doc, tl_filter filter, XXH3_state_t* hash, tl_doc_end& e) {
+  const char* rec = nullptr;
+  unsigned long len = 0;
+  while (!tl_shutdown && !tl_output_failed && doc.next_record(&rec, &len) == 0) {
+    e.records++;
+    e.bytes += len;
+    if (hash != nullptr) XXH3_128bits_update(hash, rec, len);
+    if (!tl_filter_pass(filter, rec, len)) continue;
+    if (!sink.record(rec, len, e.records)) return false;
+  }
+  return true;
+}
 
 // Feeds the documents of one file argument to the sink. Returns false when
 // the run must stop.
-bool feed(tl_sink& sink, const char* arg, XXH3_state_t* hash) {
+bool feed(tl_sink& sink, const char* arg, XXH3_state_t* hash, std::unique_ptr<tl_block_runner>& runner) {
   bool stop = false;
   const tl_filter filter = sink.filter();
   tl_each_document(arg, [&](tl_document& doc) {
@@ -47,19 +76,15 @@ bool feed(tl_sink& sink, const char* arg, XXH3_state_t* hash) {
       return;
     }
     if (hash != nullptr) XXH3_128bits_reset(hash);
-    const char* rec = nullptr;
-    unsigned long len = 0;
     tl_doc_end e;
     bool ok = true;
-    while (!tl_shutdown && !tl_output_failed && doc.next_record(&rec, &len) == 0) {
-      e.records++;
-      e.bytes += len;
-      if (hash != nullptr) XXH3_128bits_update(hash, rec, len);
-      if (!tl_filter_pass(filter, rec, len)) continue;
-      if (!sink.record(rec, len, e.records)) {
-        ok = false;
-        break;
-      }
+    if (hash == nullptr && tl_pipeline_opts.jobs > 1 && !runner) {
+      runner.reset(new tl_block_runner(sink, tl_pipeline_opts.jobs, tl_pipeline_opts.block));
+    }
+    if (runner && runner->usable()) {
+      ok = runner->feed(doc, filter, e);
+    } else {
+      ok = records(sink, doc, filter, hash, e);
     }
     if (hash != nullptr) {
       XXH128_hash_t h = XXH3_128bits_digest(hash);
@@ -77,7 +102,9 @@ bool feed(tl_sink& sink, const char* arg, XXH3_state_t* hash) {
 int tl_feed(tl_sink& sink, const char* arg) {
   if (!sink.admit(arg)) return -1;
   XXH3_state_t* hash = sink.wants_digest() ? XXH3_createState() : nullptr;
-  const bool go_on = feed(sink, arg, hash);
+  std::unique_ptr<tl_block_runner> runner;
+  const bool go_on = feed(sink, arg, hash, runner);
+  runner.reset();
   if (hash != nullptr) XXH3_freeState(hash);
   return go_on ? 0 : 1;
 }
@@ -85,9 +112,12 @@ int tl_feed(tl_sink& sink, const char* arg) {
 int tl_run(tl_sink& sink, char* const* args, int count) {
   bool stop = false;
   XXH3_state_t* hash = sink.wants_digest() ? XXH3_createState() : nullptr;
+  // The threads of a run stay for all its documents.
+  std::unique_ptr<tl_block_runner> runner;
   for (int i = 0; i < count && !stop && !tl_shutdown && !tl_output_failed; i++) {
-    if (sink.admit(args[i])) stop = !feed(sink, args[i], hash);
+    if (sink.admit(args[i])) stop = !feed(sink, args[i], hash, runner);
   }
+  runner.reset();
   if (hash != nullptr) XXH3_freeState(hash);
   bool finished = sink.finish();
   if (tl_shutdown == SIGINT) return TL_EXIT_SIGINT;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "tl_input.h"
 
@@ -32,6 +33,13 @@ enum class tl_filter {
   classes,  // the record classes of -1 -3 -4 (bill, detail and CSR by default) and --layouts
   layouts,  // --layouts alone (the summary counts every class)
   audit,    // every record, or only the class that -1 -3 -4 chose; and --layouts
+};
+
+// The state a sink carries from one record to the next, as plain bytes:
+// what a worker needs to convert a block as the records before it left the
+// sink.
+struct tl_carry {
+  alignas(16) unsigned char bytes[192];
 };
 
 class tl_sink {
@@ -62,6 +70,28 @@ class tl_sink {
   // Closes what the sink opened, at the end of the run, also after a
   // failure. Returns false on a failure (message printed).
   virtual bool finish() = 0;
+
+  // Running on several threads, for a sink that can (the others run on
+  // one). fork() returns a worker: a sink of the same settings whose begin()
+  // writes nothing and whose record() writes into memory of its own; null
+  // when the sink runs on one thread only.
+  virtual std::unique_ptr<tl_sink> fork() { return nullptr; }
+  // Saves and loads the carried state.
+  virtual void save(tl_carry& c) const { (void)c; }
+  virtual void load(const tl_carry& c) { (void)c; }
+  // Advances the carried state over a record that passed the filter, as
+  // record() would, writing nothing.
+  virtual void skim(const char* rec, size_t len) {
+    (void)rec;
+    (void)len;
+  }
+  // Takes what a worker made of a block, blocks in input order: writes what
+  // it wrote, adds up what it counted, and empties the worker for its next
+  // block. Returns false on a failure that ends the run.
+  virtual bool join(tl_sink& worker) {
+    (void)worker;
+    return true;
+  }
 };
 
 // Returns true when the record passes the filter f of the settings.
@@ -71,6 +101,17 @@ bool tl_filter_pass(tl_filter f, const char* rec, size_t len);
 // it. Returns -1 when the sink did not admit the argument, 1 when the run
 // must stop (a sink failed), else 0.
 int tl_feed(tl_sink& sink, const char* arg);
+
+// How the driver runs a sink that can fork workers: on this many threads
+// (1: on the calling thread alone), in blocks of about this many bytes.
+struct tl_pipeline_settings {
+  int jobs = 1;
+  size_t block = 1 << 17;
+};
+extern tl_pipeline_settings tl_pipeline_opts;
+
+// Returns the number of cores the process may run on (as nproc counts them).
+int tl_cores();
 
 // Runs the sink over every document of the file arguments in order, then
 // finishes it. Returns the exit status of the run (tl_exit_status).

@@ -1,0 +1,259 @@
+// Blocks of a document converted on the threads of a pool, written in order.
+#include "tl_blocks.h"
+
+#include <csignal>
+#include <cstring>
+#include <pthread.h>
+
+#include "tl_globals.h"
+#include "tl_lines.h"
+#include "tl_progress.h"
+
+namespace {
+
+// Bytes in flight stay bounded whatever the jobs: at most this many blocks.
+constexpr size_t kMaxSlots = 16;
+
+// Runs fn with one record text NUL-terminated in place (the byte after it
+// is put back), as the formatters take records.
+template <class F>
+inline void with_nul(char* rec, size_t len, F fn) {
+  const char kept = rec[len];
+  rec[len] = '\0';
+  fn();
+  rec[len] = kept;
+}
+
+}  // namespace
+
+tl_block_runner::tl_block_runner(tl_sink& sink, int jobs, size_t block)
+    : sink_(sink), jobs_(jobs), block_(block < 256 ? 256 : block) {
+  size_t n = static_cast<size_t>(jobs) * 2;
+  if (n > kMaxSlots) n = kMaxSlots;
+  if (static_cast<size_t>(jobs_) > n) jobs_ = static_cast<int>(n);
+  for (size_t i = 0; i < n; i++) {
+    std::unique_ptr<slot> s(new slot);
+    s->worker = sink.fork();
+    if (!s->worker) {
+      slots_.clear();
+      return;
+    }
+    // A block keeps the rest of a piece from the block before (under 255
+    // bytes) before its own bytes, and a NUL after them.
+    s->data.reset(new char[block_ + 256 + 1]);
+    s->pieces.reserve(block_ / 64 + 8);
+    slots_.push_back(std::move(s));
+  }
+}
+
+tl_block_runner::~tl_block_runner() {
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    stopping_ = true;
+  }
+  cv_.notify_all();
+  for (std::thread& t : threads_) t.join();
+}
+
+void tl_block_runner::start_threads() {
+  if (!threads_.empty()) return;
+  // Signals are the calling thread's: the workers start with all blocked.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &old);
+  for (int i = 0; i < jobs_; i++) {
+    try {
+      threads_.emplace_back([this] { work(); });
+    } catch (const std::system_error&) {
+      break;  // fewer threads: the blocks wait their turn
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+void tl_block_runner::work() {
+  for (;;) {
+    slot* s;
+    {
+      std::unique_lock<std::mutex> lock(m_);
+      cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      s = queue_.front();
+      queue_.pop_front();
+    }
+    convert(*s);
+  }
+}
+
+void tl_block_runner::convert(slot& s) {
+  tl_sink& w = *s.worker;
+  if (s.prev != nullptr) {
+    // The state the records before left, from the block before.
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [&s] { return s.prev->relayed; });
+    s.start = s.prev->end;
+    s.line_base = s.prev->line_end;
+  }
+  if (s.worker_doc != s.doc_serial) {
+    s.worker_doc = s.doc_serial;
+    w.begin(*s.doc);
+  }
+  // Cut the block and pass its state on before converting it.
+  char* data = s.data.get();
+  tl_blank_nuls(data, s.len);
+  data[s.len] = '\0';
+  s.pieces.clear();
+  unsigned long long line = s.line_base;
+  w.load(s.start);
+  for (size_t at = 0; at < s.len;) {
+    const size_t n = tl_cut_piece(data + at, s.len - at, true);
+    line++;
+    char* rec = data + at;
+    with_nul(rec, n, [&] {
+      if (!tl_filter_pass(filter_, rec, n)) return;
+      s.pieces.push_back({static_cast<unsigned>(at), static_cast<unsigned>(n), line});
+      w.skim(rec, n);
+    });
+    at += n;
+  }
+  w.save(s.end);
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    s.line_end = line;
+    s.relayed = true;
+  }
+  cv_.notify_all();
+  w.load(s.start);
+  bool ok = true;
+  for (const piece& p : s.pieces) {
+    with_nul(data + p.off, p.len, [&] { ok = w.record(data + p.off, p.len, p.line); });
+    if (!ok) break;
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    s.ok = ok;
+    s.done = true;
+  }
+  cv_.notify_all();
+}
+
+bool tl_block_runner::fill(tl_document& doc, slot& s) {
+  while (s.len < block_) {
+    const size_t want = block_ - s.len;
+    const long r = doc.next_bytes(s.data.get() + s.len, want);
+    if (r <= 0) return false;
+    s.len += static_cast<size_t>(r);
+    // A slow input (a pipe, a terminal) is handed on as it comes, once a
+    // whole record is there, as reading record by record does.
+    if ((static_cast<size_t>(r) < want || tl_shutdown) && tl_last_boundary(s.data.get(), s.len) > 0) break;
+  }
+  return true;
+}
+
+bool tl_block_runner::join(slot& s) {
+  {
+    // The block after it must have taken its state before the slot is
+    // used again.
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [&s] { return s.done && (s.next == nullptr || s.next->relayed); });
+  }
+  // The progress of what is written, not of what is read ahead.
+  tl_progress_note(s.doc->name(), s.doc->size(), s.consumed);
+  const bool ok = s.ok && sink_.join(*s.worker);
+  s.done = s.relayed = false;
+  return ok;
+}
+
+bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
+  filter_ = filter;
+  const unsigned long long serial = ++doc_serial_;
+  std::deque<slot*> flight;  // blocks handed out, in input order
+  size_t next = 0;           // the slot to fill next
+  slot* prev = nullptr;
+  char rest[256];
+  size_t rest_len = 0;
+  bool ok = true, more = true;
+  tl_carry start;
+  sink_.save(start);
+  tl_progress_note(doc.name(), doc.size(), doc.consumed());
+  while (more && ok && !tl_shutdown && !tl_output_failed) {
+    slot& s = *slots_[next];
+    next = (next + 1) % slots_.size();
+    if (s.doc != nullptr) {
+      // The slot's block from before must be written first.
+      ok = join(s) && ok;
+      flight.pop_front();
+      s.doc = nullptr;
+    }
+    std::memcpy(s.data.get(), rest, rest_len);
+    s.len = rest_len;
+    const size_t before = s.len;
+    more = fill(doc, s);
+    s.consumed = doc.consumed();
+    e.bytes += s.len - before;
+    // The document's end makes the rest a last piece, but a failed read
+    // leaves only whole pieces, as reading record by record does.
+    s.at_end = !more && !doc.failed();
+    size_t cut = s.at_end ? s.len : tl_last_boundary(s.data.get(), s.len);
+    rest_len = s.len - cut;  // under 255 bytes: less than a whole piece
+    std::memcpy(rest, s.data.get() + cut, rest_len);
+    if (tl_shutdown && cut > 0) {
+      // A stopped run finishes the record in hand, as on one thread.
+      cut = tl_cut_piece(s.data.get(), cut, true);
+      more = false;
+    }
+    s.len = cut;
+    if (s.len == 0) break;
+    s.doc = &doc;
+    s.doc_serial = serial;
+    s.prev = prev;
+    s.relayed = s.done = false;
+    s.ok = true;
+    if (prev == nullptr) {
+      s.start = start;
+      s.line_base = 0;
+    }
+    s.next = nullptr;
+    if (prev == nullptr && !more) {
+      // A document of one block stays on this thread.
+      char* data = s.data.get();
+      tl_blank_nuls(data, s.len);
+      data[s.len] = '\0';
+      unsigned long long line = 0;
+      for (size_t at = 0; at < s.len && ok && !tl_shutdown && !tl_output_failed;) {
+        const size_t n = tl_cut_piece(data + at, s.len - at, true);
+        line++;
+        char* rec = data + at;
+        with_nul(rec, n, [&] {
+          if (tl_filter_pass(filter, rec, n)) ok = sink_.record(rec, n, line);
+        });
+        at += n;
+      }
+      e.records = line;
+      s.doc = nullptr;
+      return ok;
+    }
+    start_threads();
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (prev != nullptr) prev->next = &s;
+      queue_.push_back(&s);
+    }
+    cv_.notify_all();
+    flight.push_back(&s);
+    prev = &s;
+  }
+  // Every block handed out is written, also when the run stops: the output
+  // then ends at a block's end, a record boundary.
+  while (!flight.empty()) {
+    slot& s = *flight.front();
+    flight.pop_front();
+    ok = join(s) && ok;
+    s.doc = nullptr;
+  }
+  if (prev != nullptr) {
+    sink_.load(prev->end);
+    e.records = prev->line_end;
+  }
+  return ok;
+}

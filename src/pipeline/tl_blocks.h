@@ -1,0 +1,80 @@
+// A document converted on several threads. The calling thread reads the
+// document's bytes in blocks that end at record boundaries; each block goes
+// to a worker (a fork of the sink) on a thread of the pool, and the blocks
+// are written in input order by the calling thread. A block needs the
+// records before it, not their output: each worker first cuts its block and
+// advances the sink's carried state over it (cheap, and in order, from the
+// state the block before left), hands that on, and only then converts.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "tl_sink.h"
+
+class tl_block_runner {
+ public:
+  // Makes the workers of sink for jobs threads (>= 2) and blocks of about
+  // block bytes; the threads start with the first document that needs them.
+  tl_block_runner(tl_sink& sink, int jobs, size_t block);
+  // Stops the threads and waits for them.
+  ~tl_block_runner();
+  tl_block_runner(const tl_block_runner&) = delete;
+  tl_block_runner& operator=(const tl_block_runner&) = delete;
+
+  // Returns false when the sink cannot run on several threads.
+  bool usable() const { return !slots_.empty(); }
+
+  // Feeds the records of doc that pass filter to the sink, as the driver's
+  // loop on one thread would, and fills in e (complete aside). Returns
+  // false when a worker failed and the run must stop.
+  bool feed(tl_document& doc, tl_filter filter, tl_doc_end& e);
+
+ private:
+  struct piece {
+    unsigned off;
+    unsigned len;
+    unsigned long long line;
+  };
+  struct slot {
+    std::unique_ptr<char[]> data;  // the block's bytes, then room for a NUL
+    size_t len = 0;
+    long long consumed = 0;        // the document's bytes read once the block was
+    bool at_end = false;           // the document's last block: its rest is a piece
+    std::unique_ptr<tl_sink> worker;
+    const tl_document* doc = nullptr;
+    unsigned long long doc_serial = 0;
+    unsigned long long worker_doc = 0;  // the document the worker last began
+    slot* prev = nullptr;          // the block before in the document; null for its first
+    slot* next = nullptr;          // the block after it, once handed out
+    tl_carry start, end;
+    unsigned long long line_base = 0, line_end = 0;
+    std::vector<piece> pieces;
+    bool relayed = false, done = false, ok = true;
+  };
+
+  void start_threads();
+  void work();
+  void convert(slot& s);
+  // Reads up to a block behind the n bytes already at s.data. Returns false
+  // when the document ended (at its end or on a failure).
+  bool fill(tl_document& doc, slot& s);
+  bool join(slot& s);
+
+  tl_sink& sink_;
+  int jobs_;
+  size_t block_;
+  tl_filter filter_ = tl_filter::classes;
+  std::vector<std::unique_ptr<slot>> slots_;
+  std::vector<std::thread> threads_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<slot*> queue_;
+  bool stopping_ = false;
+  unsigned long long doc_serial_ = 0;
+};
