@@ -38,6 +38,22 @@ bool reaches(const char* text, int n) {
   return true;
 }
 
+// Open-addressing hash table over the keys: one or two probes per record
+// instead of a search. Made before main from the generated key table (a
+// constant), so that threads share it with no check per call.
+struct slot_table {
+  int16_t slots[kSlots];
+  slot_table() {
+    for (int16_t& s : slots) s = -1;
+    for (int i = 0; i < bdtr_count && i < static_cast<int>(kSlots / 2); ++i) {
+      unsigned h = slot_of(tl_bdtr_keys[i]);
+      while (slots[h] >= 0) h = (h + 1) & (kSlots - 1);
+      slots[h] = static_cast<int16_t>(i);
+    }
+  }
+};
+const slot_table kSlotTable;
+
 }  // namespace
 
 int iFindBDTrecordIn(const bdt_record_tag* list, const char* pucData) {
@@ -66,22 +82,7 @@ int iFindBDTrecord(const char* pucData) {
     if (c == 0) return -1;
     key = (key << 8) | c;
   }
-  // Open-addressing hash table over the keys, built on first use (once, even
-  // when worker threads meet it together): one or two probes per record
-  // instead of a search.
-  struct slot_table {
-    int16_t slots[kSlots];
-    slot_table() {
-      for (int16_t& s : slots) s = -1;
-      for (int i = 0; i < bdtr_count; ++i) {
-        unsigned h = slot_of(tl_bdtr_keys[i]);
-        while (slots[h] >= 0) h = (h + 1) & (kSlots - 1);
-        slots[h] = static_cast<int16_t>(i);
-      }
-    }
-  };
-  static const slot_table table;
-  const int16_t* slots = table.slots;
+  const int16_t* slots = kSlotTable.slots;
   for (unsigned h = slot_of(key);; h = (h + 1) & (kSlots - 1)) {
     const int i = slots[h];
     if (i < 0) return -1;

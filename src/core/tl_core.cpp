@@ -10,14 +10,9 @@
 #include "tl_globals.h"
 #include "tl_layouts.h"
 #include "tl_logging.h"
+#include "tl_sink.h"
 
-bool tl_record_wanted(const char* pucData, size_t len) {
-  (void)len;
-  char c = pucData[0];
-  return ((display_bill == 1 && c == '1') || (display_detail == 1 && c == '3') ||
-          (display_csr == 1 && c == '4')) &&
-         tl_layouts_pass(pucData);
-}
+bool tl_record_wanted(const char* pucData, size_t len) { return tl_filter_pass(tl_filter::classes, pucData, len); }
 
 void tl_write(FILE* out, const char* s, size_t n) {
   if (n == 0 || tl_output_failed) return;

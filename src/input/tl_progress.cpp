@@ -70,7 +70,8 @@ void tl_progress_note(const char* name, long long size, long long done) {
     cur_start = t;
     cur_first = done;
   }
-  if (t < next_draw) return;
+  // Nothing read since the input began: nothing to tell yet.
+  if (t < next_draw || done == cur_first) return;
   next_draw = t + 0.25;
   double secs = t - cur_start;
   double rate = secs > 0 ? static_cast<double>(done - cur_first) / secs : 0;

@@ -19,23 +19,6 @@ void tl_digest_hex(const tl_digest& d, char* out) {
   out[32] = '\0';
 }
 
-bool tl_filter_pass(tl_filter f, const char* rec, size_t len) {
-  switch (f) {
-    case tl_filter::classes:
-      return tl_record_wanted(rec, len);
-    case tl_filter::layouts:
-      return tl_layouts_pass(rec);
-    case tl_filter::audit:
-      break;
-  }
-  // Without a class option every record counts, blank and unknown ones too.
-  const bool all = display_bill == 1 && display_detail == 1 && display_csr == 1;
-  const char c = rec[0];
-  const bool cls = all || (display_bill == 1 && c == '1') || (display_detail == 1 && c == '3') ||
-                   (display_csr == 1 && c == '4');
-  return cls && tl_layouts_pass(rec);
-}
-
 tl_pipeline_settings tl_pipeline_opts;
 
 int tl_cores() {

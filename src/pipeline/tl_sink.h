@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "tl_globals.h"
 #include "tl_input.h"
+#include "tl_layouts.h"
 
 // The content digest of one document: XXH3-128 of every byte of every
 // record as read, line ends included, in record order.
@@ -95,7 +97,23 @@ class tl_sink {
 };
 
 // Returns true when the record passes the filter f of the settings.
-bool tl_filter_pass(tl_filter f, const char* rec, size_t len);
+inline bool tl_filter_pass(tl_filter f, const char* rec, size_t len) {
+  (void)len;
+  const char c = rec[0];
+  const bool all = display_bill == 1 && display_detail == 1 && display_csr == 1;
+  const bool cls = (display_bill == 1 && c == '1') || (display_detail == 1 && c == '3') ||
+                   (display_csr == 1 && c == '4');
+  switch (f) {
+    case tl_filter::classes:
+      return cls && tl_layouts_pass(rec);
+    case tl_filter::layouts:
+      return tl_layouts_pass(rec);
+    case tl_filter::audit:
+      // Without a class option every record counts, blank and unknown ones too.
+      return (all || cls) && tl_layouts_pass(rec);
+  }
+  return false;
+}
 
 // Feeds the documents of one file argument to the sink, without finishing
 // it. Returns -1 when the sink did not admit the argument, 1 when the run
