@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all demo check deps deps-build build clean sanitize fuzz install
+.PHONY: all demo check deps deps-build build clean sanitize tsan fuzz install
 
 all: build
 
@@ -42,6 +42,15 @@ sanitize: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPELENS_WERROR=OFF -DTAPELENS_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -LE slow
+
+# The conversions on several threads under ThreadSanitizer (build-tsan/):
+# the unit tests and every end-to-end case on four threads; any data race
+# ends the process with status 66 and fails the test it happened in.
+TSAN_BUILD ?= build-tsan
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPELENS_WERROR=OFF -DTAPELENS_TSAN=ON $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target tapelens tapelens_test gen_sample
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:exitcode=66 ctest --output-on-failure -j$(JOBS) -R '^(unit|case-jobs/|case/jobs-)'
 
 # Builds the libFuzzer harnesses with clang and runs each for FUZZ_SECONDS.
 FUZZ_SECONDS ?= 60
