@@ -6,16 +6,21 @@
 // ending each at a line end or at 255 bytes, and must deliver the same piece
 // again when the byte location is moved back; tl_core must convert the file
 // in every format without a failure, its XML must be a well-formed document;
-// and the summary must run in text and in HTML.
+// and the summary must run in text and in HTML. One form per input, picked
+// by its hash, runs again on three threads in blocks of 256 bytes and must
+// give the bytes of one thread.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "fuzz_common.h"
 #include "tl_core.h"
 #include "tl_detect.h"
+#include "tl_format_sink.h"
 #include "tl_input.h"
+#include "tl_sink.h"
 #include "tl_summary.h"
 
 namespace {
@@ -23,6 +28,7 @@ namespace {
 const char kInput[] = "input.bdt";
 FILE* devnull = nullptr;
 FILE* xml_out = nullptr;
+FILE* jobs_out = nullptr;
 
 void write_input(const uint8_t* data, size_t size) {
   FILE* f = fopen(kInput, "wb");
@@ -88,13 +94,30 @@ std::string read_back(FILE* f) {
   return s;
 }
 
+// Converts the input with a fresh sink of form k (the six formats, then the
+// summary) on the given threads, and returns the document.
+std::string convert(unsigned k, int jobs) {
+  static const tl_format kFormats[] = {tl_format::text, tl_format::csv, tl_format::db,
+                                       tl_format::html, tl_format::xml, tl_format::anon};
+  FZ_CHECK(ftruncate(fileno(jobs_out), 0) == 0, "cannot empty the output");
+  rewind(jobs_out);
+  tl_pipeline_opts.jobs = jobs;
+  tl_pipeline_opts.block = 256;
+  std::unique_ptr<tl_sink> sink = k < 6 ? tl_open_format_sink(jobs_out, kFormats[k]) : tl_open_summary_sink(jobs_out);
+  tl_feed(*sink, kInput);
+  sink->finish();
+  tl_pipeline_opts.jobs = 1;
+  return read_back(jobs_out);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fz_init();
   devnull = fopen("/dev/null", "w");
   xml_out = fopen("output.xml", "w+");
-  if (devnull == nullptr || xml_out == nullptr) abort();
+  jobs_out = fopen("output.jobs", "w+");
+  if (devnull == nullptr || xml_out == nullptr || jobs_out == nullptr) abort();
   return 0;
 }
 
@@ -138,5 +161,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FZ_CHECK(tl_summary(kInput, devnull) == 0, "tl_summary failed");
     FZ_CHECK((packed || tl_input_failures == 0) && tl_output_failed == 0, "summary reported a failure");
   }
+
+  const unsigned form = (h >> 24) % 7;
+  const std::string one = convert(form, 1);
+  const std::string many = convert(form, 3);
+  FZ_CHECK(one == many, "form %u on three threads differs from one thread (%zu against %zu bytes)", form,
+           many.size(), one.size());
   return 0;
 }
