@@ -2,7 +2,6 @@
 #include "tl_readahead.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <unistd.h>
 
@@ -10,7 +9,7 @@
 #include "tl_lines.h"
 
 tl_readahead::tl_readahead(int fd, const tl_byte_table* table) : fd_(fd), table_(table) {
-  for (block& b : blocks_) b.data.reset(new char[kBlockBytes]);
+  for (int i = 0; i < kBlocks; i++) queue_.at(i).data.reset(new char[kBlockBytes]);
   started_ = worker_.start([this] { run(); });
 }
 
@@ -18,13 +17,8 @@ tl_readahead::~tl_readahead() { worker_.stop(); }
 
 void tl_readahead::run() {
   for (;;) {
-    block* b;
-    {
-      std::unique_lock<std::mutex> lock(worker_.mutex());
-      worker_.cv().wait(lock, [this] { return worker_.stopped() || count_ < kBlocks; });
-      if (worker_.stopped()) return;
-      b = &blocks_[(head_ + count_) % kBlocks];
-    }
+    block* b = queue_.acquire();
+    if (b == nullptr) return;
     b->n = 0;
     b->err = 0;
     b->end = false;
@@ -45,26 +39,15 @@ void tl_readahead::run() {
       }
       break;
     }
-    {
-      std::lock_guard<std::mutex> lock(worker_.mutex());
-      count_++;
-    }
-    worker_.cv().notify_all();
+    queue_.publish();
     if (b->end) return;
   }
 }
 
 long tl_readahead::read(char* buf, size_t n) {
   for (;;) {
-    block* b;
-    {
-      std::unique_lock<std::mutex> lock(worker_.mutex());
-      while (count_ == 0) {
-        if (tl_shutdown) return 0;
-        worker_.cv().wait_for(lock, std::chrono::milliseconds(100));
-      }
-      b = &blocks_[head_];
-    }
+    block* b = queue_.front();
+    if (b == nullptr) return 0;
     if (off_ < b->n) {
       size_t k = b->n - off_;
       if (k > n) k = n;
@@ -77,12 +60,7 @@ long tl_readahead::read(char* buf, size_t n) {
       errno = b->err;
       return -1;
     }
-    {
-      std::lock_guard<std::mutex> lock(worker_.mutex());
-      head_ = (head_ + 1) % kBlocks;
-      count_--;
-    }
+    queue_.pop();
     off_ = 0;
-    worker_.cv().notify_all();
   }
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "tl_lines.h"
+#include "tl_block_queue.h"
 #include "tl_worker.h"
 
 class tl_readahead {
@@ -46,9 +47,8 @@ class tl_readahead {
   int fd_;
   const tl_byte_table* table_;
   std::atomic<long long> consumed_{0};
-  block blocks_[kBlocks];
-  int head_ = 0, count_ = 0;
   size_t off_ = 0;
   bool started_ = true;
   tl_worker worker_;
+  tl_block_queue<block, kBlocks> queue_{worker_};
 };

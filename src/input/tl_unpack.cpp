@@ -25,7 +25,7 @@ constexpr size_t kReadBytes = 1 << 16;
 
 tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
     : fd_(fd), rbuf_(new char[kReadBytes]), archive_(archive) {
-  for (block& b : blocks_) b.data.reset(new char[kBlockBytes]);
+  for (int i = 0; i < kBlocks; i++) queue_.at(i).data.reset(new char[kBlockBytes]);
   gzip_ = n >= 2 && static_cast<unsigned char>(prefix[0]) == 0x1f && static_cast<unsigned char>(prefix[1]) == 0x8b;
   if (gzip_) {
     zs_.reset(new z_stream_s());
@@ -39,9 +39,10 @@ tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
   if (!seekable_) prefix_.assign(prefix, n);
   if (!worker_.start([this] { run(); })) {
     // No thread to be had (resources exhausted): the input fails, clearly.
-    blocks_[0].end = kInputFailed;
-    blocks_[0].what = "cannot start the unpacking thread";
-    count_ = 1;
+    block* b = acquire();
+    b->end = kInputFailed;
+    b->what = "cannot start the unpacking thread";
+    queue_.publish();
   }
 }
 
@@ -161,10 +162,8 @@ int64_t tl_unpacker::cb_skip(struct archive*, void* self_v, int64_t request) {
 }
 
 tl_unpacker::block* tl_unpacker::acquire() {
-  std::unique_lock<std::mutex> lock(worker_.mutex());
-  worker_.cv().wait(lock, [this] { return worker_.stopped() || count_ < kBlocks; });
-  if (worker_.stopped()) return nullptr;
-  block* b = &blocks_[(head_ + count_) % kBlocks];
+  block* b = queue_.acquire();
+  if (b == nullptr) return nullptr;
   b->n = 0;
   b->starts = false;
   b->name.clear();
@@ -173,33 +172,13 @@ tl_unpacker::block* tl_unpacker::acquire() {
   return b;
 }
 
-void tl_unpacker::publish() {
-  {
-    std::lock_guard<std::mutex> lock(worker_.mutex());
-    count_++;
-  }
-  worker_.cv().notify_all();
-}
+void tl_unpacker::publish() { queue_.publish(); }
 
-tl_unpacker::block* tl_unpacker::front() {
-  std::unique_lock<std::mutex> lock(worker_.mutex());
-  // Looks at the stop request of a signal now and then: the thread may wait
-  // on a silent pipe.
-  while (count_ == 0) {
-    if (tl_shutdown) return nullptr;
-    worker_.cv().wait_for(lock, std::chrono::milliseconds(100));
-  }
-  return &blocks_[head_];
-}
+tl_unpacker::block* tl_unpacker::front() { return queue_.front(); }
 
 void tl_unpacker::pop() {
-  {
-    std::lock_guard<std::mutex> lock(worker_.mutex());
-    head_ = (head_ + 1) % kBlocks;
-    count_--;
-  }
+  queue_.pop();
   off_ = 0;
-  worker_.cv().notify_all();
 }
 
 void tl_unpacker::run() {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "tl_block_queue.h"
 #include "tl_worker.h"
 
 class tl_unpacker {
@@ -89,12 +90,11 @@ class tl_unpacker {
   bool archive_;              // the magic numbers promised zip or tar
   std::atomic<long long> consumed_{0};
 
-  block blocks_[kBlocks];
-  int head_ = 0, count_ = 0;
 
   // The consumer's place: inside a member, and how far in the front block.
   bool in_member_ = false;
   size_t off_ = 0;
   std::string what_;
   tl_worker worker_;
+  tl_block_queue<block, kBlocks> queue_{worker_};
 };
