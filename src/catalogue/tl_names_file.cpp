@@ -131,8 +131,12 @@ std::string tl_field_start_text(const bdt_fields_tag* list, size_t k) {
 }
 
 bool tl_apply_names_text(const char* path, const std::string& text, std::string& errors) {
-  std::map<std::string, int> layout_of;
-  for (int r = 0; r < bdtr_count; r++) layout_of[bdt_key_of(r).text] = r;
+  // The keys of the catalogue, made once.
+  static const std::map<std::string, int> layout_of = [] {
+    std::map<std::string, int> m;
+    for (int r = 0; r < bdtr_count; r++) m[bdt_key_of(r).text] = r;
+    return m;
+  }();
 
   std::vector<fault> faults;
   std::vector<naming> names;

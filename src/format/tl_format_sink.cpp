@@ -36,15 +36,18 @@ namespace {
 // Output of one record: at most this many bytes (the NUL included); more is
 // an error the record is reported for.
 constexpr size_t kRecordOutput = 16384;
-// Records are gathered into a buffer of this size before it is written.
+// Records are gathered into a buffer of this size before it is written; a
+// worker's, which only moves them on into its block's output, is smaller.
 constexpr size_t kGather = 1 << 18;
+constexpr size_t kWorkerGather = 1 << 15;
 
 class format_sink : public tl_sink {
  public:
   // out null: a worker, writing into memory of its own.
   format_sink(FILE* out, tl_format f, tl_db_state* db)
-      : out_(out), f_(f), db_(db != nullptr ? db : &own_db_), buf_(new char[kGather + kRecordOutput]),
-        o_(buf_.get(), kGather + kRecordOutput) {}
+      : out_(out), f_(f), db_(db != nullptr ? db : &own_db_),
+        buf_(new char[(out != nullptr ? kGather : kWorkerGather) + kRecordOutput]),
+        o_(buf_.get(), (out != nullptr ? kGather : kWorkerGather) + kRecordOutput) {}
 
   std::unique_ptr<tl_sink> fork() override { return std::unique_ptr<tl_sink>(new format_sink(nullptr, f_, nullptr)); }
 
