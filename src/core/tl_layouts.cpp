@@ -10,9 +10,10 @@ namespace {
 // One flag per layout index, made once from the list; the per-record check
 // is then the identification and one load.
 std::vector<unsigned char> selected;
-bool active = false;
 
 }  // namespace
+
+bool tl_layouts_on = false;
 
 bool tl_layouts_select(const char* list, std::string& bad_entry) {
   std::vector<unsigned char> chosen(static_cast<size_t>(bdtr_count), 0);
@@ -33,20 +34,19 @@ bool tl_layouts_select(const char* list, std::string& bad_entry) {
     p = comma + 1;
   }
   selected.swap(chosen);
-  active = true;
+  tl_layouts_on = true;
   return true;
 }
 
 void tl_layouts_clear() {
   selected.clear();
-  active = false;
+  tl_layouts_on = false;
 }
 
-bool tl_layouts_active() { return active; }
+bool tl_layouts_active() { return tl_layouts_on; }
 
 bool tl_layout_selected(int rindex) {
-  if (!active) return true;
+  if (!tl_layouts_on) return true;
   return rindex >= 0 && static_cast<size_t>(rindex) < selected.size() && selected[static_cast<size_t>(rindex)] != 0;
 }
 
-bool tl_layouts_pass(const char* rec) { return !active || tl_layout_selected(iFindBDTrecord(rec)); }

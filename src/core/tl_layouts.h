@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "tl_bdt.h"
+
 // Sets the filter from the comma-separated list. Returns true when every
 // entry matches some layout key of the catalogue; false, with the filter
 // left as it was, naming in bad_entry the first entry that matches none.
@@ -20,6 +22,9 @@ bool tl_layouts_active();
 // filter; every layout passes while none is set.
 bool tl_layout_selected(int rindex);
 
+// Whether a filter is set; read through tl_layouts_active().
+extern bool tl_layouts_on;
+
 // Returns true when the record passes the filter (identifying it only while
-// one is set).
-bool tl_layouts_pass(const char* rec);
+// one is set). Inline: every record of every conversion asks.
+inline bool tl_layouts_pass(const char* rec) { return !tl_layouts_on || tl_layout_selected(iFindBDTrecord(rec)); }

@@ -41,21 +41,24 @@ constexpr size_t kRecordOutput = 16384;
 constexpr size_t kGather = 1 << 18;
 constexpr size_t kWorkerGather = 1 << 15;
 
-class format_sink : public tl_sink {
+// One instance per format, so that the per-record path knows it at compile
+// time.
+template <tl_format F>
+class format_sink final : public tl_sink {
  public:
   // out null: a worker, writing into memory of its own.
-  format_sink(FILE* out, tl_format f, tl_db_state* db)
-      : out_(out), f_(f), db_(db != nullptr ? db : &own_db_),
+  format_sink(FILE* out, tl_db_state* db)
+      : out_(out), db_(db != nullptr ? db : &own_db_),
         buf_(new char[(out != nullptr ? kGather : kWorkerGather) + kRecordOutput]),
         o_(buf_.get(), (out != nullptr ? kGather : kWorkerGather) + kRecordOutput) {}
 
-  std::unique_ptr<tl_sink> fork() override { return std::unique_ptr<tl_sink>(new format_sink(nullptr, f_, nullptr)); }
+  std::unique_ptr<tl_sink> fork() override { return std::unique_ptr<tl_sink>(new format_sink(nullptr, nullptr)); }
 
   void save(tl_carry& c) const override {
     static_assert(sizeof(tl_csv_state) <= sizeof c.bytes && sizeof(tl_html_state) <= sizeof c.bytes &&
                       sizeof(tl_db_state) <= sizeof c.bytes,
                   "a format's state fits in the carried bytes");
-    switch (f_) {
+    switch (F) {
       case tl_format::csv:
       case tl_format::anon:
         std::memcpy(c.bytes, &csv_, sizeof csv_);
@@ -73,7 +76,7 @@ class format_sink : public tl_sink {
   }
 
   void load(const tl_carry& c) override {
-    switch (f_) {
+    switch (F) {
       case tl_format::csv:
       case tl_format::anon:
         std::memcpy(&csv_, c.bytes, sizeof csv_);
@@ -91,7 +94,7 @@ class format_sink : public tl_sink {
   }
 
   void skim(const char* rec, size_t len) override {
-    switch (f_) {
+    switch (F) {
       case tl_format::csv:
       case tl_format::anon:
         tl_csv_skim(csv_, rec, len);
@@ -109,7 +112,7 @@ class format_sink : public tl_sink {
   }
 
   bool join(tl_sink& worker) override {
-    format_sink& w = static_cast<format_sink&>(worker);
+    format_sink& w = static_cast<format_sink&>(worker);  // a fork of this one
     w.flush();
     flush();
     if (!w.errors_.empty()) fputs(w.errors_.c_str(), stderr);
@@ -133,6 +136,10 @@ class format_sink : public tl_sink {
     return true;
   }
 
+  bool records(tl_document& doc, tl_filter filter, tl_hasher* hash, tl_doc_end& e) override {
+    return tl_record_loop(*this, doc, filter, hash, e);
+  }
+
   bool begin(const tl_document&) override {
     if (out_ == nullptr) return true;  // a worker: the state comes with its block
     if (out_ != stdout) fputs("Tapelens version " TL_VERSION "\r\n", stderr);
@@ -145,20 +152,12 @@ class format_sink : public tl_sink {
   }
 
   bool record(const char* rec, size_t len, unsigned long long) override {
-    const size_t whole = o_.cap;
-    if (whole - o_.len <= kRecordOutput) flush();
+    // More room than a record may take is always left, so that one that
+    // takes too much is seen by its length.
+    if (o_.cap - o_.len <= kRecordOutput) flush();
     o_.start = o_.len;
-    o_.cap = o_.start + kRecordOutput;
     const int rc = format(rec, len, o_);
-    o_.cap = whole;
-    if (rc != 0 || o_.full) {
-      o_.clear();
-      if (out_ != nullptr) {
-        fprintf(stderr, "Error in BDT msg = %lu [%s]\n", static_cast<unsigned long>(len), rec);
-      } else {
-        errors_ += "Error in BDT msg = " + std::to_string(len) + " [" + rec + "]\n";
-      }
-    }
+    if (rc != 0 || o_.len - o_.start >= kRecordOutput || o_.full) failed_record(rec, len);
     o_.start = 0;
     return true;
   }
@@ -175,8 +174,19 @@ class format_sink : public tl_sink {
   }
 
  private:
+  // Drops the output of a record that failed or took too much room, and
+  // reports it. Kept out of line: the per-record path stays small.
+  [[gnu::noinline]] void failed_record(const char* rec, size_t len) {
+    o_.clear();
+    if (out_ != nullptr) {
+      fprintf(stderr, "Error in BDT msg = %lu [%s]\n", static_cast<unsigned long>(len), rec);
+    } else {
+      errors_ += "Error in BDT msg = " + std::to_string(len) + " [" + rec + "]\n";
+    }
+  }
+
   int format(const char* rec, size_t len, tl_out& o) {
-    switch (f_) {
+    switch (F) {
       case tl_format::text:
         return tl_text_record(rec, len, o);
       case tl_format::csv:
@@ -200,7 +210,7 @@ class format_sink : public tl_sink {
   }
 
   void header() {
-    switch (f_) {
+    switch (F) {
       case tl_format::csv:
         if (print_header == 1) o_.lit(TL_VERSION_LINE);
         break;
@@ -228,7 +238,7 @@ class format_sink : public tl_sink {
 
   void trailer() {
     flush();
-    switch (f_) {
+    switch (F) {
       case tl_format::csv:
         if (print_trailer == 1) o_.lit(TL_CSV_TRAILER);
         break;
@@ -257,7 +267,6 @@ class format_sink : public tl_sink {
   }
 
   FILE* out_;
-  tl_format f_;
   tl_csv_state csv_;
   tl_html_state html_;
   tl_db_state own_db_;
@@ -271,5 +280,19 @@ class format_sink : public tl_sink {
 }  // namespace
 
 std::unique_ptr<tl_sink> tl_open_format_sink(FILE* out, tl_format f, tl_db_state* db) {
-  return std::unique_ptr<tl_sink>(new format_sink(out, f, db));
+  switch (f) {
+    case tl_format::csv:
+      return std::unique_ptr<tl_sink>(new format_sink<tl_format::csv>(out, db));
+    case tl_format::db:
+      return std::unique_ptr<tl_sink>(new format_sink<tl_format::db>(out, db));
+    case tl_format::html:
+      return std::unique_ptr<tl_sink>(new format_sink<tl_format::html>(out, db));
+    case tl_format::xml:
+      return std::unique_ptr<tl_sink>(new format_sink<tl_format::xml>(out, db));
+    case tl_format::anon:
+      return std::unique_ptr<tl_sink>(new format_sink<tl_format::anon>(out, db));
+    case tl_format::text:
+      break;
+  }
+  return std::unique_ptr<tl_sink>(new format_sink<tl_format::text>(out, db));
 }

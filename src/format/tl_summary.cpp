@@ -82,7 +82,7 @@ void put_html_trailer(tl_out& o) {
 
 // The summary of every document: its version lines as they come, its
 // counts at its end.
-class summary_sink : public tl_sink {
+class summary_sink final : public tl_sink {
  public:
   // out null: a worker, counting and writing into memory of its own.
   explicit summary_sink(FILE* out) : out_(out), o_(buf_, sizeof buf_) {
@@ -105,6 +105,10 @@ class summary_sink : public tl_sink {
     csr_rec_ += w.csr_rec_;
     w.zero();
     return true;
+  }
+
+  bool records(tl_document& doc, tl_filter filter, tl_hasher* hash, tl_doc_end& e) override {
+    return tl_record_loop(*this, doc, filter, hash, e);
   }
 
   // --layouts applies here too; the record classes of -1 -3 -4 never did.

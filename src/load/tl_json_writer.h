@@ -35,13 +35,17 @@ bool tl_json_plain(const char* p, size_t n);
 // room for n + 3 bytes.
 char* tl_json_amount(const char* v, size_t n, int dec, char* out);
 
-class tl_json_writer : public tl_sink {
+class tl_json_writer final : public tl_sink {
  public:
   // Writes to out (standard output or the -o file); failures are recorded
   // in tl_output_failed as for every other format. out null: a worker.
   explicit tl_json_writer(FILE* out);
   ~tl_json_writer() override;
 
+  // Runs the record loop without a virtual call per record.
+  bool records(tl_document& doc, tl_filter filter, tl_hasher* hash, tl_doc_end& e) override {
+    return tl_record_loop(*this, doc, filter, hash, e);
+  }
   // Returns true unless the output has failed.
   bool begin(const tl_document& doc) override;
   // Returns false when the output has failed (reported by the caller).

@@ -21,6 +21,18 @@ void tl_digest_hex(const tl_digest& d, char* out) {
 
 tl_pipeline_settings tl_pipeline_opts;
 
+tl_hasher::tl_hasher() : state_(XXH3_createState()) {}
+tl_hasher::~tl_hasher() { XXH3_freeState(static_cast<XXH3_state_t*>(state_)); }
+void tl_hasher::reset() { XXH3_128bits_reset(static_cast<XXH3_state_t*>(state_)); }
+void tl_hasher::update(const char* p, size_t n) { XXH3_128bits_update(static_cast<XXH3_state_t*>(state_), p, n); }
+tl_digest tl_hasher::digest() const {
+  const XXH128_hash_t h = XXH3_128bits_digest(static_cast<XXH3_state_t*>(state_));
+  tl_digest d;
+  d.high = h.high64;
+  d.low = h.low64;
+  return d;
+}
+
 int tl_cores() {
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) == 0) {
@@ -33,23 +45,9 @@ int tl_cores() {
 
 namespace {
 
-// The records of a document on this thread, into the sink.
-bool records(tl_sink& sink, tl_document& doc, tl_filter filter, XXH3_state_t* hash, tl_doc_end& e) {
-  const char* rec = nullptr;
-  unsigned long len = 0;
-  while (!tl_shutdown && !tl_output_failed && doc.next_record(&rec, &len) == 0) {
-    e.records++;
-    e.bytes += len;
-    if (hash != nullptr) XXH3_128bits_update(hash, rec, len);
-    if (!tl_filter_pass(filter, rec, len)) continue;
-    if (!sink.record(rec, len, e.records)) return false;
-  }
-  return true;
-}
-
 // Feeds the documents of one file argument to the sink. Returns false when
 // the run must stop.
-bool feed(tl_sink& sink, const char* arg, XXH3_state_t* hash, std::unique_ptr<tl_block_runner>& runner) {
+bool feed(tl_sink& sink, const char* arg, tl_hasher* hash, std::unique_ptr<tl_block_runner>& runner) {
   bool stop = false;
   const tl_filter filter = sink.filter();
   tl_each_document(arg, [&](tl_document& doc) {
@@ -58,7 +56,7 @@ bool feed(tl_sink& sink, const char* arg, XXH3_state_t* hash, std::unique_ptr<tl
       stop = true;
       return;
     }
-    if (hash != nullptr) XXH3_128bits_reset(hash);
+    if (hash != nullptr) hash->reset();
     tl_doc_end e;
     bool ok = true;
     if (hash == nullptr && tl_pipeline_opts.jobs > 1 && !runner) {
@@ -67,13 +65,9 @@ bool feed(tl_sink& sink, const char* arg, XXH3_state_t* hash, std::unique_ptr<tl
     if (runner && runner->usable()) {
       ok = runner->feed(doc, filter, e);
     } else {
-      ok = records(sink, doc, filter, hash, e);
+      ok = sink.records(doc, filter, hash, e);
     }
-    if (hash != nullptr) {
-      XXH128_hash_t h = XXH3_128bits_digest(hash);
-      e.digest.high = h.high64;
-      e.digest.low = h.low64;
-    }
+    if (hash != nullptr) e.digest = hash->digest();
     e.complete = ok && !doc.failed() && !tl_shutdown;
     if (!sink.end(e) || !ok) stop = true;
   });
@@ -84,24 +78,24 @@ bool feed(tl_sink& sink, const char* arg, XXH3_state_t* hash, std::unique_ptr<tl
 
 int tl_feed(tl_sink& sink, const char* arg) {
   if (!sink.admit(arg)) return -1;
-  XXH3_state_t* hash = sink.wants_digest() ? XXH3_createState() : nullptr;
+  std::unique_ptr<tl_hasher> hasher(sink.wants_digest() ? new tl_hasher : nullptr);
+  tl_hasher* hash = hasher.get();
   std::unique_ptr<tl_block_runner> runner;
   const bool go_on = feed(sink, arg, hash, runner);
   runner.reset();
-  if (hash != nullptr) XXH3_freeState(hash);
   return go_on ? 0 : 1;
 }
 
 int tl_run(tl_sink& sink, char* const* args, int count) {
   bool stop = false;
-  XXH3_state_t* hash = sink.wants_digest() ? XXH3_createState() : nullptr;
+  std::unique_ptr<tl_hasher> hasher(sink.wants_digest() ? new tl_hasher : nullptr);
+  tl_hasher* hash = hasher.get();
   // The threads of a run stay for all its documents.
   std::unique_ptr<tl_block_runner> runner;
   for (int i = 0; i < count && !stop && !tl_shutdown && !tl_output_failed; i++) {
     if (sink.admit(args[i])) stop = !feed(sink, args[i], hash, runner);
   }
   runner.reset();
-  if (hash != nullptr) XXH3_freeState(hash);
   bool finished = sink.finish();
   if (tl_shutdown == SIGINT) return TL_EXIT_SIGINT;
   if (tl_shutdown == SIGTERM) return TL_EXIT_SIGTERM;

@@ -44,6 +44,28 @@ struct tl_carry {
   alignas(16) unsigned char bytes[192];
 };
 
+// Where the driver adds up a document's digest (XXH3-128).
+class tl_hasher {
+ public:
+  tl_hasher();
+  ~tl_hasher();
+  tl_hasher(const tl_hasher&) = delete;
+  tl_hasher& operator=(const tl_hasher&) = delete;
+  // Starts a document's digest.
+  void reset();
+  // Adds n bytes.
+  void update(const char* p, size_t n);
+  // Returns the digest of what was added since reset().
+  tl_digest digest() const;
+
+ private:
+  void* state_;
+};
+
+class tl_sink;
+template <class Sink>
+bool tl_record_loop(Sink& sink, tl_document& doc, tl_filter filter, tl_hasher* hash, tl_doc_end& e);
+
 class tl_sink {
  public:
   virtual ~tl_sink() = default;
@@ -66,6 +88,14 @@ class tl_sink {
   // records of the document, filtered and unknown ones included. Returns
   // false on a failure that ends the run (message printed).
   virtual bool record(const char* rec, size_t len, unsigned long long line) = 0;
+  // Hands the records of doc that pass filter to record(), counting them
+  // (and adding them to hash when given) in e. Returns false when record()
+  // failed. A sink of many small records overrides it with
+  // tl_record_loop(*this, ...) on its own final type, which spares a
+  // virtual call per record.
+  virtual bool records(tl_document& doc, tl_filter filter, tl_hasher* hash, tl_doc_end& e) {
+    return tl_record_loop(*this, doc, filter, hash, e);
+  }
   // Ends the document. When end.complete is false a sink that can roll back
   // does so. Returns false on a failure that ends the run (message printed).
   virtual bool end(const tl_doc_end& end) = 0;
@@ -100,19 +130,37 @@ class tl_sink {
 inline bool tl_filter_pass(tl_filter f, const char* rec, size_t len) {
   (void)len;
   const char c = rec[0];
-  const bool all = display_bill == 1 && display_detail == 1 && display_csr == 1;
-  const bool cls = (display_bill == 1 && c == '1') || (display_detail == 1 && c == '3') ||
-                   (display_csr == 1 && c == '4');
   switch (f) {
     case tl_filter::classes:
-      return cls && tl_layouts_pass(rec);
+      return ((display_bill == 1 && c == '1') || (display_detail == 1 && c == '3') ||
+              (display_csr == 1 && c == '4')) &&
+             tl_layouts_pass(rec);
     case tl_filter::layouts:
       return tl_layouts_pass(rec);
     case tl_filter::audit:
-      // Without a class option every record counts, blank and unknown ones too.
-      return (all || cls) && tl_layouts_pass(rec);
+      break;
   }
-  return false;
+  // Without a class option every record counts, blank and unknown ones too.
+  const bool all = display_bill == 1 && display_detail == 1 && display_csr == 1;
+  return (all || (display_bill == 1 && c == '1') || (display_detail == 1 && c == '3') ||
+          (display_csr == 1 && c == '4')) &&
+         tl_layouts_pass(rec);
+}
+
+// The record loop of one document on the calling thread: every record read,
+// counted (and hashed), those that pass the filter handed to sink.record().
+template <class Sink>
+bool tl_record_loop(Sink& sink, tl_document& doc, tl_filter filter, tl_hasher* hash, tl_doc_end& e) {
+  const char* rec = nullptr;
+  unsigned long len = 0;
+  while (!tl_shutdown && !tl_output_failed && doc.next_record(&rec, &len) == 0) {
+    e.records++;
+    e.bytes += len;
+    if (hash != nullptr) hash->update(rec, len);
+    if (!tl_filter_pass(filter, rec, len)) continue;
+    if (!sink.record(rec, len, e.records)) return false;
+  }
+  return true;
 }
 
 // Feeds the documents of one file argument to the sink, without finishing
