@@ -211,10 +211,11 @@ bool tl_parse_amount(const char* p, size_t n, int64_t* units) {
   return true;
 }
 
-size_t tl_put_decimal(int64_t units, int decimals, char* out) {
+size_t tl_put_decimal(__int128 units, int decimals, char* out) {
   char digits[64];
   size_t nd = 0;
-  uint64_t u = units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
+  using u128 = unsigned __int128;
+  u128 u = units < 0 ? 0 - static_cast<u128>(units) : static_cast<u128>(units);
   do {
     digits[nd++] = static_cast<char>('0' + u % 10);
     u /= 10;

@@ -112,8 +112,9 @@ size_t tl_latin1_to_utf8(const char* p, size_t n, char* out);
 bool tl_parse_amount(const char* p, size_t n, int64_t* units);
 
 // Writes units / 10^decimals as a decimal number ("-12.34", "0.05", "7")
-// into out (at least 64 bytes; decimals beyond 40 count as 40). Returns the length written.
-size_t tl_put_decimal(int64_t units, int decimals, char* out);
+// into out (at least 64 bytes; decimals beyond 40 count as 40). Returns the
+// length written. Takes 128 bits so that exact sums of amounts print too.
+size_t tl_put_decimal(__int128 units, int decimals, char* out);
 
 // Appends the RFC 4180 form of a CSV field to out: as it is, or quoted with
 // doubled quotes when it holds a comma, quote, CR or LF.

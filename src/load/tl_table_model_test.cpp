@@ -164,6 +164,14 @@ TEST(TableModel, Amounts) {
   EXPECT_EQ(dec(123, 3), "0.123");
   EXPECT_EQ(dec(999999999999999999LL, 4), "99999999999999.9999");
   EXPECT_EQ(dec(INT64_MIN, 0), "-9223372036854775808");
+  // Sums beyond 64 bits, to the ends of the 128-bit range.
+  auto dec128 = [&](__int128 u, int d) { return std::string(out, tl_put_decimal(u, d, out)); };
+  const __int128 big = static_cast<__int128>(INT64_MAX) * 1000;
+  EXPECT_EQ(dec128(big + 5, 2), "92233720368547758070.05");
+  EXPECT_EQ(dec128(-big, 0), "-9223372036854775807000");
+  const __int128 min128 = -static_cast<__int128>((static_cast<unsigned __int128>(1) << 127) - 1) - 1;
+  EXPECT_EQ(dec128(min128, 0), "-170141183460469231731687303715884105728");
+  EXPECT_EQ(dec128(min128, 40), "-0.0170141183460469231731687303715884105728");
 }
 
 TEST(TableModel, Latin1AndCsvFields) {
