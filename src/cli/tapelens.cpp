@@ -87,6 +87,10 @@ const struct option longopts[] = {
     {"totals", optional_argument, nullptr, kOptTotals},
     {"balance", required_argument, nullptr, kOptBalance},
     {"compare", no_argument, nullptr, kOptCompare},
+    // --co and --com named --common alone before --compare came: exact
+    // entries keep them so (the completion does not offer them).
+    {"co", no_argument, nullptr, 'C'},   // kept abbreviation
+    {"com", no_argument, nullptr, 'C'},  // kept abbreviation
     {nullptr, 0, nullptr, 0},
 };
 
