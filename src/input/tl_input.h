@@ -3,6 +3,7 @@
 // document gives its records in order.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "tl_progress.h"
@@ -24,6 +25,9 @@ class tl_document {
   // the end and on a failure (then reported on standard error, counted in
   // tl_input_failures, and failed() is true).
   virtual int next_record(const char** rec, unsigned long* len) = 0;
+  // Returns, for the record delivered last, which of its bytes were NUL
+  // (given as blanks): bit i % 64 of word i / 64 for byte i; null when none.
+  virtual const uint64_t* nuls() const { return nullptr; }
   // Returns true when reading stopped on an error rather than at the end.
   virtual bool failed() const = 0;
 };

@@ -52,6 +52,10 @@ class tl_lines {
   // call. Returns 0 for a piece, -1 at the end or when reading failed (then
   // read_errno() is not 0).
   int next(const char** rec, unsigned long* len);
+  // Returns, for the piece delivered last, which of its bytes were NUL
+  // before they were given as blanks (bit i % 64 of word i / 64 for byte
+  // i), or null when none was.
+  const uint64_t* nul_mask() const { return piece_nul_ ? nul_mask_ : nullptr; }
   // Returns the errno of the failed read, 0 while none failed.
   int read_errno() const { return errno_; }
 
@@ -69,6 +73,8 @@ class tl_lines {
   size_t pos_ = 0, end_ = 0;
   bool eof_ = false;
   bool nul_ = false;  // the block holds a NUL byte somewhere
+  bool piece_nul_ = false;  // the last piece held one
+  uint64_t nul_mask_[4] = {};  // where, for --check
   int errno_ = 0;
   char* held_at_ = nullptr;  // the byte under the NUL of the last piece
   char held_ = '\0';
