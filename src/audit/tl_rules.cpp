@@ -28,8 +28,12 @@ bool good_rule_name(const std::string& s) {
 }  // namespace
 
 bool tl_parse_rules(const char* path, const std::string& text, std::vector<tl_rule>& rules, std::string& errors) {
-  std::map<std::string, int> layout_of;
-  for (int r = 0; r < bdtr_count; r++) layout_of[bdt_key_of(r).text] = r;
+  // The keys never change: their index is made once.
+  static const std::map<std::string, int> layout_of = [] {
+    std::map<std::string, int> m;
+    for (int r = 0; r < bdtr_count; r++) m[bdt_key_of(r).text] = r;
+    return m;
+  }();
 
   std::vector<fault> faults;
   std::vector<tl_rule> found;
