@@ -158,6 +158,12 @@ printf '%s\n' rule,total_key,total_start,detail_key,detail_start,scope \
 echo
 echo "audit modes against -c ($((csv_t / 1000)) ms), best wall time of $runs runs"
 printf '%-22s %8s %6s %8s  %s\n' mode "wall s" "x -c" "cpu s" target
+# Status 3 is what an audit mode gives for what it found: not a failure.
+found_ok() {
+  "$@"
+  local s=$?
+  [ $s = 0 ] || [ $s = 3 ]
+}
 arow() {  # name limit command...
   local name=$1 limit=$2 verdict
   shift 2
@@ -171,9 +177,9 @@ arow() {  # name limit command...
   awk -v n="$name" -v a="$best" -v c="$csv_t" -v ca="$best_cpu" -v v="$verdict" 'BEGIN {
     printf "%-22s %8.3f %6.2f %8.3f  %s\n", n, a / 1e6, a / c, ca / 1e6, v }'
 }
-arow --check 0.5 "$tapelens" --check "$file"
+arow --check 0.5 found_ok "$tapelens" --check "$file"
 arow "--totals -c" 0.5 "$tapelens" --totals -c "$file"
-arow --balance 0.5 "$tapelens" --balance="$rules" "$file"
+arow --balance 0.5 found_ok "$tapelens" --balance="$rules" "$file"
 arow "--compare -c (2 files)" 1.0 "$tapelens" --compare -c "$file" "$file"
 
 # Inputs: compressed, fixed-length and EBCDIC forms of the same records.

@@ -30,11 +30,6 @@ tl_amount_plan::tl_amount_plan() {
   first_.push_back(fields_.size());
 }
 
-bool tl_read_amount(const char* rec, size_t region, const tl_amount_field& f, int64_t* units) {
-  if (static_cast<size_t>(f.off) + f.len > region) return false;
-  return tl_parse_amount(rec + f.off, f.len, units);
-}
-
 bool tl_is_bill_start(const char* rec, size_t len) { return len >= 8 && std::memcmp(rec, "10010100", 8) == 0; }
 
 bool tl_audit_out::flush() {

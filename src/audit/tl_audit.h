@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tl_sink.h"
+#include "tl_table_model.h"
 
 // The form an audit mode writes.
 enum class tl_audit_form { text, csv, html, json };
@@ -64,7 +65,10 @@ class tl_amount_plan {
 // Reads field f of a record whose value region (tl_value_region) is region
 // bytes long. Returns false when the record does not hold it whole or it is
 // no number.
-bool tl_read_amount(const char* rec, size_t region, const tl_amount_field& f, int64_t* units);
+inline bool tl_read_amount(const char* rec, size_t region, const tl_amount_field& f, int64_t* units) {
+  if (static_cast<size_t>(f.off) + f.len > region) return false;
+  return tl_parse_amount(rec + f.off, f.len, units);
+}
 
 // True when the record is a bill's first record (100101.00), which starts a
 // bill.

@@ -6,10 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "tl_bdt.h"
+#include "tl_util.h"
 
 // One column of a layout table.
 struct tl_column {
@@ -108,8 +110,41 @@ size_t tl_latin1_to_utf8(const char* p, size_t n, char* out);
 
 // Parses a whole zoned-decimal amount field: digits, the last one possibly
 // an overpunch sign. Returns false (units untouched) for anything else: a
-// blank, another character, an empty or too long field.
-bool tl_parse_amount(const char* p, size_t n, int64_t* units);
+// blank, another character, an empty or too long field. Inline, eight
+// digits at a time: the audit modes read every amount of every record.
+inline bool tl_parse_amount(const char* p, size_t n, int64_t* units) {
+  // 18 digits always fit in a signed 64-bit integer.
+  if (n == 0 || n > 18) return false;
+  uint64_t v = 0;
+  size_t i = 0;
+  for (; i + 8 < n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    // Every byte '0'..'9': its high nibble 3, and adding 6 leaves it so.
+    if (((w & 0xF0F0F0F0F0F0F0F0ULL) | (((w + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) !=
+        0x3333333333333333ULL)
+      return false;
+    // The eight digits (first byte lowest) as one number, in three multiplies.
+    w -= 0x3030303030303030ULL;
+    w = (w * 10) + (w >> 8);
+    w = (((w & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
+         (((w >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >> 32;
+    v = v * 100000000ULL + w;
+  }
+  for (; i + 1 < n; i++) {
+    const unsigned d = static_cast<unsigned char>(p[i]) - static_cast<unsigned>('0');
+    if (d > 9) return false;
+    v = v * 10 + d;
+  }
+  const unsigned char last = static_cast<unsigned char>(p[n - 1]);
+  const signed char positive = kTlOverpunch.positive[last];
+  if (positive < 0) return false;
+  v = v * 10 + static_cast<unsigned>(kTlOverpunch.digit[last] - '0');
+  // The sign without a branch: signs come in no order a predictor learns.
+  const uint64_t minus = 0 - static_cast<uint64_t>(positive == 0);
+  *units = static_cast<int64_t>((v ^ minus) - minus);
+  return true;
+}
 
 // Writes units / 10^decimals as a decimal number ("-12.34", "0.05", "7")
 // into out (at least 64 bytes; decimals beyond 40 count as 40). Returns the

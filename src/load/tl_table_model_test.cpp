@@ -153,6 +153,40 @@ TEST(TableModel, Amounts) {
   EXPECT_FALSE(tl_parse_amount("1234567890123456789", 19, &v));
   EXPECT_EQ(v, 7) << "left untouched when not a number";
 
+  // Eight digits at a time: every byte value at every place of every length
+  // against a reading one character at a time.
+  auto one_by_one = [](const std::string& t, int64_t* u) {
+    if (t.empty() || t.size() > 18) return false;
+    int64_t x = 0;
+    for (size_t i = 0; i + 1 < t.size(); i++) {
+      if (t[i] < '0' || t[i] > '9') return false;
+      x = x * 10 + (t[i] - '0');
+    }
+    const char c = t.back();
+    int d = -1, sign = 1;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (c == '{') d = 0;
+    else if (c == '}') d = 0, sign = -1;
+    else if (c >= 'A' && c <= 'I') d = c - 'A' + 1;
+    else if (c >= 'J' && c <= 'R') d = c - 'J' + 1, sign = -1;
+    if (d < 0) return false;
+    *u = sign * (x * 10 + d);
+    return true;
+  };
+  int differ = 0;
+  for (size_t n = 1; n <= 18; n++) {
+    for (size_t at = 0; at < n; at++) {
+      for (int b = 0; b < 256; b++) {
+        std::string t = std::string("987654321098765432").substr(0, n);
+        t[at] = static_cast<char>(b);
+        int64_t want = 0, got = 0;
+        const bool w = one_by_one(t, &want), g = tl_parse_amount(t.data(), t.size(), &got);
+        if (w != g || (w && want != got)) differ++;
+      }
+    }
+  }
+  EXPECT_EQ(differ, 0);
+
   char out[64];
   auto dec = [&](int64_t u, int d) { return std::string(out, tl_put_decimal(u, d, out)); };
   EXPECT_EQ(dec(12345, 2), "123.45");
