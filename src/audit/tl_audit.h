@@ -63,10 +63,13 @@ class tl_amount_plan {
 };
 
 // Reads field f of a record whose value region (tl_value_region) is region
-// bytes long. Returns false when the record does not hold it whole or it is
+// bytes long, as tl_parse_amount does. Returns false when the record does not hold it whole or it is
 // no number.
 inline bool tl_read_amount(const char* rec, size_t region, const tl_amount_field& f, int64_t* units) {
   if (static_cast<size_t>(f.off) + f.len > region) return false;
+  // A field with eight bytes of the record before it (every layout's field)
+  // is read eight digits at a time throughout.
+  if (f.off >= 8) return tl_parse_amount_in_record(rec + f.off, f.len, units);
   return tl_parse_amount(rec + f.off, f.len, units);
 }
 

@@ -68,7 +68,7 @@ class check_sink : public tl_audit_sink {
         const tl_amount_field& f = plan_.fields()[first + i];
         if (static_cast<size_t>(f.off) + f.len > region) continue;  // the short record says it
         int64_t units;
-        if (tl_parse_amount(rec + f.off, f.len, &units)) continue;
+        if (tl_read_amount(rec, region, f, &units)) continue;
         next_byte = bytes(rec, next_byte, f.off, line);
         start_fault(bad_amount, line);
         if (json_) {
