@@ -10,7 +10,8 @@ _tapelens() {
     --html --xml --billrecords --detailrecords --csrrecords
     --sqlite= --postgres= --split=
     --lrecl= --ebcdic --ebcdic= --progress= --jobs= --block=
-    --names= --names-template --json --layouts="
+    --names= --names-template --json --layouts=
+    --check --totals --totals=bill --balance= --compare"
   COMPREPLY=()
   if [ "$prev" = -o ]; then
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")
@@ -29,8 +30,9 @@ _tapelens() {
   if [ -n "$opt" ]; then
     local kind=""
     case "$opt" in
-      --progress) kind="-W auto always never" ;;
-      --output | --names | --sqlite) kind="-f" ;;
+      --progress) kind="auto always never" ;;
+      --totals) kind="bill" ;;
+      --output | --names | --sqlite | --balance) kind="-f" ;;
       --split) kind="-d" ;;
       *) return 0 ;;
     esac
@@ -38,7 +40,7 @@ _tapelens() {
     if [ "$kind" = -f ] || [ "$kind" = -d ]; then
       mapfile -t words < <(compgen "$kind" -- "$val")
     else
-      mapfile -t words < <(compgen -W "auto always never" -- "$val")
+      mapfile -t words < <(compgen -W "$kind" -- "$val")
     fi
     local w
     for w in "${words[@]}"; do COMPREPLY+=("$lead$w"); done

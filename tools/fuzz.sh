@@ -7,7 +7,7 @@
 #   tools/fuzz.sh [SECONDS_PER_HARNESS] [HARNESS]...
 #
 # SECONDS_PER_HARNESS defaults to 60; the harnesses are formatters, file,
-# core_buf, options and input (all by default). The build goes to build-fuzz (or
+# core_buf, options, input, names and rules (all by default). The build goes to build-fuzz (or
 # $TAPELENS_FUZZ_BUILD); each harness starts from the seeds in
 # tests/fuzz/corpus/<harness> plus what earlier runs in that build directory
 # found, and leaves what it finds, its log and any crashing input in
@@ -18,7 +18,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 secs=${1:-60}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(formatters file core_buf options input names)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(formatters file core_buf options input names rules)
 build=${TAPELENS_FUZZ_BUILD:-$root/build-fuzz}
 
 # clang and its runtime libraries (libFuzzer and the sanitizers).

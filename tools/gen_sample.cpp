@@ -3,10 +3,20 @@
 // and records of other classes. The output depends only on the options.
 //
 //   gen_sample [--records N] [--size MB] [--seed S] [--hostile] [--lf] [--random]
+//   gen_sample --balanced [--records N] [--size MB] [--seed S] [--lf]
 //
 // Without --random the file starts with every layout once, in catalogue
 // order, with inline runs, index records and a few unknown records mixed in;
 // --records / --size then add random records until the count or size is met.
+//
+// --balanced writes bills whose totals add up, for --balance to check (the
+// layouts are picked for the test, not what the published standard says
+// totals what): runs of 102705.01 details, each closed by a 102790.00 whose
+// amount at 136 is the sum of the run's amounts at 68 and 79; at the end of
+// each bill a 103090.00 whose amount at 150 is the sum of the bill's amounts
+// at 68; at the end of the file a 103590.00 whose amount at 150 is the sum of
+// the file's amounts at 68. Bill 0, before the first 100101.00, is one
+// such bill too.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +47,7 @@ struct options {
   bool hostile = false;
   bool lf = false;
   bool random_only = false;
+  bool balanced = false;
 };
 
 const char kSigns[] = "{ABCDEFGHI}JKLMNOPQR0123456789";
@@ -90,6 +101,20 @@ int layout_index(const char* key) {
   return -1;
 }
 
+// Writes units as a zoned-decimal amount of len digits, the sign carried by
+// the last one. Returns false when it does not fit.
+bool put_amount(std::string& r, size_t off, size_t len, long long units) {
+  unsigned long long u = units < 0 ? 0ULL - static_cast<unsigned long long>(units) : static_cast<unsigned long long>(units);
+  for (size_t i = len; i-- > 0;) {
+    r[off + i] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  }
+  if (u != 0) return false;
+  const int last = r[off + len - 1] - '0';
+  r[off + len - 1] = units < 0 ? "}JKLMNOPQR"[last] : "{ABCDEFGHI"[last];
+  return true;
+}
+
 struct writer {
   const options& o;
   std::string buf;
@@ -112,7 +137,7 @@ struct writer {
 };
 
 void usage() {
-  fputs("usage: gen_sample [--records N] [--size MB] [--seed S] [--hostile] [--lf] [--random]\n", stderr);
+  fputs("usage: gen_sample [--records N] [--size MB] [--seed S] [--hostile] [--lf] [--random | --balanced]\n", stderr);
   exit(2);
 }
 
@@ -132,12 +157,54 @@ int main(int argc, char** argv) {
     else if (a == "--hostile") o.hostile = true;
     else if (a == "--lf") o.lf = true;
     else if (a == "--random") o.random_only = true;
+    else if (a == "--balanced") o.balanced = true;
     else usage();
   }
   rng g{o.seed * 0x9E3779B97F4A7C15ULL + 1};
   writer w{o, {}, 0, 0};
 
-  if (!o.random_only) {
+  if (o.balanced) {
+    const int detail = layout_index("102705.01"), run_total = layout_index("102790.00");
+    const int bill_total = layout_index("103090.00"), file_total = layout_index("103590.00");
+    const int bill = layout_index("100101.00");
+    auto amount = [&](std::string& r, size_t start, long long v) {
+      if (!put_amount(r, start - 1, 11, v)) {
+        fputs("gen_sample: a total does not fit in 11 digits; ask for fewer records\n", stderr);
+        exit(1);
+      }
+    };
+    // Amounts of up to 999.99 either way: the file's sum stays within 11 digits.
+    auto small = [&]() { return static_cast<long long>(g.below(100000)) * (g.below(2) == 0 ? 1 : -1); };
+    const long long want_bytes = o.size_mb * 1024 * 1024;
+    long long file_sum = 0;
+    for (int b = 0;; b++) {
+      if (b > 0) w.put(make_record(bill, g, o));
+      long long bill_sum = 0;
+      for (unsigned runs = 1 + g.below(4); runs > 0; runs--) {
+        long long run_sum = 0;
+        for (unsigned m = 1 + g.below(6); m > 0; m--) {
+          std::string r = make_record(detail, g, o);
+          const long long a = small(), c = small();
+          amount(r, 68, a);
+          amount(r, 79, c);
+          run_sum += a + c;
+          bill_sum += a;
+          w.put(r);
+        }
+        std::string t = make_record(run_total, g, o);
+        amount(t, 136, run_sum);
+        w.put(t);
+      }
+      std::string t = make_record(bill_total, g, o);
+      amount(t, 150, bill_sum);
+      w.put(t);
+      file_sum += bill_sum;
+      if (b > 0 && w.records >= o.records && w.bytes >= want_bytes) break;
+    }
+    std::string t = make_record(file_total, g, o);
+    amount(t, 150, file_sum);
+    w.put(t);
+  } else if (!o.random_only) {
     for (int i = 0; i < bdtr_count; i++) {
       w.put(make_record(i, g, o));
       const bdt_record_tag& L = bdtr_list[i];
@@ -172,8 +239,8 @@ int main(int argc, char** argv) {
       }
     }
   }
-  long long want_bytes = o.size_mb * 1024 * 1024;
-  while ((o.records > 0 && w.records < o.records) || (want_bytes > 0 && w.bytes < want_bytes)) {
+  long long want_bytes = o.balanced ? 0 : o.size_mb * 1024 * 1024;
+  while (!o.balanced && ((o.records > 0 && w.records < o.records) || (want_bytes > 0 && w.bytes < want_bytes))) {
     w.put(make_record(static_cast<int>(g.below(static_cast<unsigned>(bdtr_count))), g, o));
   }
   w.flush();

@@ -7,8 +7,10 @@
 # Each command runs N times (default 3) with a warm cache and its output to
 # /dev/null; the best wall time counts. Targets: every format at most 10x the
 # time of cat, the summary reports at most 3x, --json at most 1.2x the time
-# of -c. Timing on a shared machine is noisy, so a missed target only fails
-# the script with --check.
+# of -c. The audit modes against -c: --check, --totals -c and --balance
+# (rules written for gen_sample --balanced) at most half its time, --compare
+# -c of the file against itself at most its time. Timing on a shared machine
+# is noisy, so a missed target only fails the script with --check.
 #
 # Inputs: the same file gzip- and zstd-compressed, converted directly and
 # from `zcat FILE | tapelens -` (`zstdcat`) in the same run (target: direct at
@@ -146,6 +148,39 @@ if [ "$csv_t" -gt 0 ] && [ "$json_t" -gt 0 ]; then
   awk -v j="$json_t" -v c="$csv_t" -v v="$verdict" 'BEGIN { printf "--json / -c: %.2f  %s\n", j / c, v }'
 fi
 echo "spread: (worst - best) / best wall time of the runs; cpu: user + system, best run"
+
+# The audit modes against -c on the same file: each reads the input once
+# and writes little.
+rules="$dir/rules.csv"
+printf '%s\n' rule,total_key,total_start,detail_key,detail_start,scope \
+  run,102790.00,136,102705.01,68,section run,102790.00,136,102705.01,79,section \
+  bill,103090.00,150,102705.01,68,bill file,103590.00,150,102705.01,68,file > "$rules"
+echo
+echo "audit modes against -c ($((csv_t / 1000)) ms), best wall time of $runs runs"
+printf '%-22s %8s %6s %8s  %s\n' mode "wall s" "x -c" "cpu s" target
+# Status 3 is what an audit mode gives for what it found: not a failure.
+found_ok() {
+  "$@"
+  local s=$?
+  [ $s = 0 ] || [ $s = 3 ]
+}
+arow() {  # name limit command...
+  local name=$1 limit=$2 verdict
+  shift 2
+  measure "$runs" "$@"
+  if [ "$best" -le "$(awk -v t="$csv_t" -v l="$limit" 'BEGIN { printf "%d", t * l }')" ]; then
+    verdict="ok (<= ${limit}x)"
+  else
+    verdict="MISSED (<= ${limit}x)"
+    missed=$((missed + 1))
+  fi
+  awk -v n="$name" -v a="$best" -v c="$csv_t" -v ca="$best_cpu" -v v="$verdict" 'BEGIN {
+    printf "%-22s %8.3f %6.2f %8.3f  %s\n", n, a / 1e6, a / c, ca / 1e6, v }'
+}
+arow --check 0.5 found_ok "$tapelens" --check "$file"
+arow "--totals -c" 0.5 "$tapelens" --totals -c "$file"
+arow --balance 0.5 found_ok "$tapelens" --balance="$rules" "$file"
+arow "--compare -c (2 files)" 1.0 "$tapelens" --compare -c "$file" "$file"
 
 # Inputs: compressed, fixed-length and EBCDIC forms of the same records.
 [ -s "$file.gz" ] || gzip -c "$file" > "$file.gz"

@@ -35,9 +35,26 @@ struct fault {
   std::string text;
 };
 
+bdt_fields_tag* list_of(int rindex) { return rindex < 0 ? bdtf_common : bdtr_list[rindex].fields; }
+
+std::string list_label(int rindex) { return rindex < 0 ? std::string("the common block") : bdt_key_of(rindex).text; }
+
+// Replaces a name the catalogue owns (made by iDemrotStrings or by an
+// earlier names file) with a copy of name.
+bool set_name(char*& slot, const std::string& name) {
+  char* copy = static_cast<char*>(malloc(name.size() + 1));
+  if (copy == nullptr) return false;
+  std::memcpy(copy, name.c_str(), name.size() + 1);
+  free(slot);
+  slot = copy;
+  return true;
+}
+
+}  // namespace
+
 // Splits one CSV row into cells; a cell may be quoted ("" for a quote).
 // Returns false for a quote that does not open or close a cell.
-bool split_cells(const std::string& row, std::vector<std::string>& cells) {
+bool tl_csv_cells(const std::string& row, std::vector<std::string>& cells) {
   cells.clear();
   std::string cell;
   size_t i = 0;
@@ -72,7 +89,7 @@ bool split_cells(const std::string& row, std::vector<std::string>& cells) {
 }
 
 // Reads "N" or "N/M" (N a 1-based position, M >= 1 the occurrence).
-bool parse_start(const std::string& s, int& pos, int& nth) {
+bool tl_parse_field_start(const std::string& s, int& pos, int& nth) {
   size_t slash = s.find('/');
   auto number = [](const std::string& t, int& v) {
     if (t.empty() || t.size() > 4) return false;
@@ -88,7 +105,7 @@ bool parse_start(const std::string& s, int& pos, int& nth) {
   return number(s.substr(0, slash), pos) && number(s.substr(slash + 1), nth);
 }
 
-std::string quoted(const std::string& s) {
+std::string tl_quoted_text(const std::string& s) {
   std::string out = "\"";
   for (char c : s) {
     unsigned char u = static_cast<unsigned char>(c);
@@ -103,22 +120,34 @@ std::string quoted(const std::string& s) {
   return out + "\"";
 }
 
-bdt_fields_tag* list_of(int rindex) { return rindex < 0 ? bdtf_common : bdtr_list[rindex].fields; }
-
-std::string list_label(int rindex) { return rindex < 0 ? std::string("the common block") : bdt_key_of(rindex).text; }
-
-// Replaces a name the catalogue owns (made by iDemrotStrings or by an
-// earlier names file) with a copy of name.
-bool set_name(char*& slot, const std::string& name) {
-  char* copy = static_cast<char*>(malloc(name.size() + 1));
-  if (copy == nullptr) return false;
-  std::memcpy(copy, name.c_str(), name.size() + 1);
-  free(slot);
-  slot = copy;
-  return true;
+long tl_field_at(int rindex, int pos, int nth, bool amount_only, std::string& why) {
+  const bdt_fields_tag* list = list_of(rindex);
+  bool filler_there = false;
+  int seen = 0;
+  for (long k = 0; list != nullptr && !bdt_is_end(list[k]); k++) {
+    if (list[k].field_offset + 1 != pos) continue;
+    if (is_filler(list[k])) {
+      filler_there = true;
+      continue;
+    }
+    if (++seen < nth) continue;
+    if (amount_only && list[k].amount_ind < 0) {
+      why = "the field of " + list_label(rindex) + " at " + tl_field_start_text(list, static_cast<size_t>(k)) +
+            " is text, not an amount";
+      return -1;
+    }
+    return k;
+  }
+  if (seen > 0) {
+    why = "only " + std::to_string(seen) + " field(s) of " + list_label(rindex) + " start at position " +
+          std::to_string(pos) + ", not " + std::to_string(nth);
+  } else if (filler_there) {
+    why = "position " + std::to_string(pos) + " of " + list_label(rindex) + " is a filler, which has no name";
+  } else {
+    why = "no field of " + list_label(rindex) + " starts at position " + std::to_string(pos);
+  }
+  return -1;
 }
-
-}  // namespace
 
 std::string tl_field_start_text(const bdt_fields_tag* list, size_t k) {
   int nth = 1;
@@ -166,7 +195,7 @@ bool tl_apply_names_text(const char* path, const std::string& text, std::string&
       bad("malformed row: it holds a NUL byte");
       continue;
     }
-    if (!split_cells(row, cells)) {
+    if (!tl_csv_cells(row, cells)) {
       bad("malformed row: a quote that does not open or close a cell");
       continue;
     }
@@ -181,7 +210,7 @@ bool tl_apply_names_text(const char* path, const std::string& text, std::string&
     if (key != "common") {
       auto it = layout_of.find(key);
       if (it == layout_of.end()) {
-        bad("unknown record key " + quoted(key));
+        bad("unknown record key " + tl_quoted_text(key));
         continue;
       }
       rindex = it->second;
@@ -194,38 +223,19 @@ bool tl_apply_names_text(const char* path, const std::string& text, std::string&
       }
     } else {
       int pos = 0, nth = 0;
-      if (!parse_start(start, pos, nth)) {
-        bad("bad start " + quoted(start) + " (a 1-based position, POSITION/N for the N-th field starting there, or empty for the record type)");
+      if (!tl_parse_field_start(start, pos, nth)) {
+        bad("bad start " + tl_quoted_text(start) + " (a 1-based position, POSITION/N for the N-th field starting there, or empty for the record type)");
         continue;
       }
-      const bdt_fields_tag* list = list_of(rindex);
-      bool filler_there = false;
-      int seen = 0;
-      for (long k = 0; list != nullptr && !bdt_is_end(list[k]); k++) {
-        if (list[k].field_offset + 1 != pos) continue;
-        if (is_filler(list[k])) {
-          filler_there = true;
-          continue;
-        }
-        if (++seen == nth) {
-          field = k;
-          break;
-        }
-      }
+      std::string why;
+      field = tl_field_at(rindex, pos, nth, false, why);
       if (field < 0) {
-        if (seen > 0) {
-          bad("only " + std::to_string(seen) + " field(s) of " + list_label(rindex) + " start at position " +
-              std::to_string(pos) + ", not " + std::to_string(nth));
-        } else if (filler_there) {
-          bad("position " + std::to_string(pos) + " of " + list_label(rindex) + " is a filler, which has no name");
-        } else {
-          bad("no field of " + list_label(rindex) + " starts at position " + std::to_string(pos));
-        }
+        bad(why);
         continue;
       }
     }
     if (const char* why = tl_name_fault(name.data(), name.size())) {
-      bad("name " + quoted(name) + " " + why);
+      bad("name " + tl_quoted_text(name) + " " + why);
       continue;
     }
     auto place = std::make_pair(rindex, field);
@@ -266,7 +276,7 @@ bool tl_apply_names_text(const char* path, const std::string& text, std::string&
       if (ins.second) continue;
       const size_t other = ins.first->second;
       const int at_line = std::max(set_on[k], set_on[other]);
-      faults.push_back({at_line, "name " + quoted(final_name[k]) + " is shown twice in " + list_label(rindex) +
+      faults.push_back({at_line, "name " + tl_quoted_text(final_name[k]) + " is shown twice in " + list_label(rindex) +
                                      " (the fields starting at " + tl_field_start_text(list, other) + " and " +
                                      tl_field_start_text(list, k) + ")"});
     }
@@ -294,13 +304,12 @@ bool tl_apply_names_text(const char* path, const std::string& text, std::string&
   return true;
 }
 
-bool tl_apply_names_file(const char* path, std::string& errors) {
+bool tl_read_small_file(const char* path, const char* what, std::string& text, std::string& errors) {
   FILE* f = fopen(path, "rb");
   if (f == nullptr) {
-    errors += "ERROR: " + std::string(path) + ": cannot open the names file: " + strerror(errno) + "\n";
+    errors += "ERROR: " + std::string(path) + ": cannot open the " + what + ": " + strerror(errno) + "\n";
     return false;
   }
-  std::string text;
   char buf[65536];
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
@@ -311,14 +320,19 @@ bool tl_apply_names_file(const char* path, std::string& errors) {
   const int err = errno;
   fclose(f);
   if (failed) {
-    errors += "ERROR: " + std::string(path) + ": cannot read the names file: " + strerror(err) + "\n";
+    errors += "ERROR: " + std::string(path) + ": cannot read the " + what + ": " + strerror(err) + "\n";
     return false;
   }
   if (static_cast<long>(text.size()) > kMaxFileBytes) {
-    errors += "ERROR: " + std::string(path) + ": larger than 16 MB, not a names file\n";
+    errors += "ERROR: " + std::string(path) + ": larger than 16 MB, not a " + what + "\n";
     return false;
   }
-  return tl_apply_names_text(path, text, errors);
+  return true;
+}
+
+bool tl_apply_names_file(const char* path, std::string& errors) {
+  std::string text;
+  return tl_read_small_file(path, "names file", text, errors) && tl_apply_names_text(path, text, errors);
 }
 
 void tl_names_template(std::string& out) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tl_bdt.h"
 
@@ -29,3 +30,25 @@ bool tl_apply_names_file(const char* path, std::string& errors);
 // common-block field, and for every layout a row for its record type and
 // one for each field that is not a filler, with the names in place now.
 void tl_names_template(std::string& out);
+
+// Pieces of the names file's reading that other CSV inputs of the same kind
+// (the rules of --balance) share, so that they read and report alike.
+
+// Splits one CSV row into cells; a cell may be quoted ("" for a quote).
+// Returns false for a quote that does not open or close a cell.
+bool tl_csv_cells(const std::string& row, std::vector<std::string>& cells);
+
+// Reads "N" or "N/M" (N a 1-based position, M >= 1 the occurrence).
+bool tl_parse_field_start(const std::string& s, int& pos, int& nth);
+
+// Returns s in double quotes, control bytes as \xHH, for messages.
+std::string tl_quoted_text(const std::string& s);
+
+// Returns the index in the field list of layout rindex (-1: the common
+// block) of the nth field that is no filler starting at 1-based pos, only
+// amounts counted when amount_only; or -1 with the reason in why.
+long tl_field_at(int rindex, int pos, int nth, bool amount_only, std::string& why);
+
+// Reads the whole file at path (a `what`, at most 16 MB) into text. Returns
+// false with "ERROR: PATH: ..." appended to errors when it cannot.
+bool tl_read_small_file(const char* path, const char* what, std::string& text, std::string& errors);

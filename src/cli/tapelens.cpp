@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tl_audit.h"
 #include "tl_core.h"
 #include "tl_globals.h"
 #include "tl_input.h"
@@ -37,6 +38,10 @@ enum {
   kOptProgress,
   kOptJobs,
   kOptBlock,
+  kOptCheck,
+  kOptTotals,
+  kOptBalance,
+  kOptCompare,
 };
 
 const struct option longopts[] = {
@@ -79,6 +84,15 @@ const struct option longopts[] = {
     // How a conversion uses the cores.
     {"jobs", required_argument, nullptr, kOptJobs},
     {"block", required_argument, nullptr, kOptBlock},
+    // The audit modes (src/audit).
+    {"check", no_argument, nullptr, kOptCheck},
+    {"totals", optional_argument, nullptr, kOptTotals},
+    {"balance", required_argument, nullptr, kOptBalance},
+    {"compare", no_argument, nullptr, kOptCompare},
+    // --co and --com named --common alone before --compare came: exact
+    // entries keep them so (the completion does not offer them).
+    {"co", no_argument, nullptr, 'C'},   // kept abbreviation
+    {"com", no_argument, nullptr, 'C'},  // kept abbreviation
     {nullptr, 0, nullptr, 0},
 };
 
@@ -298,12 +312,59 @@ tl_mode_id tl_load_mode = tl_mode_id::format;
 const char* tl_load_target = nullptr;
 int tl_load_formats_seen = 0;
 
+// The audit modes: the one chosen, its argument, how many were given, and
+// the format options seen (an audit mode takes only its own forms).
+enum tl_audit_kind { TL_AUDIT_NONE, TL_AUDIT_CHECK, TL_AUDIT_TOTALS, TL_AUDIT_BALANCE, TL_AUDIT_COMPARE };
+tl_audit_kind audit_mode = TL_AUDIT_NONE;
+const char* audit_arg = nullptr;
+int audit_modes_seen = 0;
+enum : unsigned { kFormText = 1, kFormCsv = 2, kFormHtml = 4, kFormJson = 8, kFormOther = 16 };
+unsigned formats_seen = 0;
+
 // Counts the options that choose an output format or mode (kOptNamesTemplate is
 // --names-template, kOptJson --json).
 void note_format_option(int c) {
   if (c == 'a' || c == 'c' || c == 'D' || c == 't' || c == 'w' || c == 'x' || c == 's' || c == 'S' || c == kOptNamesTemplate ||
-      c == kOptJson)
+      c == kOptJson) {
     tl_load_formats_seen++;
+    formats_seen |= c == 't' ? kFormText : c == 'c' ? kFormCsv : c == 'w' ? kFormHtml : c == kOptJson ? kFormJson : kFormOther;
+  }
+  if (c == kOptCheck || c == kOptTotals || c == kOptBalance || c == kOptCompare) audit_modes_seen++;
+}
+
+// Takes an audit mode option. Returns false for a usage error (diagnosed).
+bool take_audit_option(int c, const char* arg) {
+  audit_mode = c == kOptCheck ? TL_AUDIT_CHECK : c == kOptTotals ? TL_AUDIT_TOTALS : c == kOptBalance ? TL_AUDIT_BALANCE : TL_AUDIT_COMPARE;
+  audit_arg = arg;
+  if (c == kOptTotals && arg != nullptr && std::strcmp(arg, "bill") != 0) {
+    fprintf(stderr, "ERROR: --totals takes no value or =bill, not \"%s\"\n", arg);
+    return false;
+  }
+  return true;
+}
+
+// Checks an audit mode against the other options. Returns false for a
+// usage error (diagnosed).
+bool audit_fits(int files) {
+  if (audit_mode == TL_AUDIT_NONE) return true;
+  static const char* const kName[] = {"", "--check", "--totals", "--balance", "--compare"};
+  static const unsigned kForms[] = {0, kFormJson, kFormCsv | kFormJson, kFormJson, kFormCsv | kFormHtml | kFormJson};
+  static const char* const kFormNames[] = {"", "-t or --json", "-t, -c or --json", "-t or --json", "-t, -c, -w or --json"};
+  if (audit_modes_seen > 1) {
+    fputs("ERROR: --check, --totals, --balance and --compare are modes of their own: one at a time\n", stderr);
+    return false;
+  }
+  const unsigned forms = formats_seen & ~static_cast<unsigned>(kFormText);
+  if (tl_load_chosen || (forms & ~kForms[audit_mode]) != 0 || (forms & (forms - 1)) != 0) {
+    fprintf(stderr, "ERROR: %s is a mode of its own: it takes %s and no other format or load option\n",
+            kName[audit_mode], kFormNames[audit_mode]);
+    return false;
+  }
+  if (audit_mode == TL_AUDIT_COMPARE && files != 2) {
+    fputs("ERROR: --compare takes exactly two inputs, OLD and NEW\n", stderr);
+    return false;
+  }
+  return true;
 }
 
 // Takes one load option; returns false when it meets another mode.
@@ -315,12 +376,29 @@ bool take_load_option(int c, const char* arg) {
   return true;
 }
 
-// Returns the mode the options chose, and its option's value.
-tl_mode_id chosen_mode(const char** arg) {
-  *arg = nullptr;
+// Returns the mode the options chose, and fills in what they said to it.
+tl_mode_id chosen_mode(tl_mode_request* r) {
+  r->arg = nullptr;
   if (tl_load_chosen) {
-    *arg = tl_load_target;
+    r->arg = tl_load_target;
     return tl_load_mode;
+  }
+  if (audit_mode != TL_AUDIT_NONE) {
+    r->arg = audit_arg;
+    r->form = (formats_seen & kFormJson) ? tl_audit_form::json
+              : (formats_seen & kFormCsv) ? tl_audit_form::csv
+              : (formats_seen & kFormHtml) ? tl_audit_form::html
+                                           : tl_audit_form::text;
+    switch (audit_mode) {
+      case TL_AUDIT_CHECK:
+        return tl_mode_id::check;
+      case TL_AUDIT_TOTALS:
+        return tl_mode_id::totals;
+      case TL_AUDIT_BALANCE:
+        return tl_mode_id::balance;
+      default:
+        return tl_mode_id::compare;
+    }
   }
   if (json_mode) return tl_mode_id::json;
   if (print_summary == 1) return tl_mode_id::summary;
@@ -377,6 +455,10 @@ tl_opts_result read_options(int argc, char* argv[]) {
   int c;
   tl_load_chosen = false;
   tl_load_formats_seen = 0;
+  audit_mode = TL_AUDIT_NONE;
+  audit_arg = nullptr;
+  audit_modes_seen = 0;
+  formats_seen = 0;
   while ((c = getopt_long(argc, argv, kShortOpts, longopts, nullptr)) != -1) {
     note_format_option(c);
     switch (c) {
@@ -502,11 +584,18 @@ tl_opts_result read_options(int argc, char* argv[]) {
       case kOptBlock:
         if (!pipeline_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
         break;
+      case kOptCheck:
+      case kOptTotals:
+      case kOptBalance:
+      case kOptCompare:
+        if (!take_audit_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
+        break;
       default:  // 'O', an unknown option or a missing argument
         return TL_OPTS_USAGE_ERROR;
     }
   }
   if (tl_load_chosen && tl_load_formats_seen > 0) return TL_OPTS_USAGE_ERROR;
+  if (!audit_fits(argc - optind)) return TL_OPTS_USAGE_ERROR;
   if (const char* same = output_among_inputs(argv + optind, argc - optind)) {
     fprintf(stderr, "ERROR: input file %s is also the output file\n", same);
     output_names.clear();
@@ -556,6 +645,16 @@ int tl_main(int argc, char* argv[]) {
       return TL_EXIT_FAILURE;
     }
   }
+  // The sink of the mode is opened now: what cannot be opened (a faulty
+  // rules file, a database out of reach) stops the run as a faulty names
+  // file does, before anything is written.
+  std::unique_ptr<tl_sink> sink;
+  if (!names_template && optind < argc) {
+    tl_mode_request request;
+    const tl_mode_id id = chosen_mode(&request);
+    sink = tl_open_mode(id, request);
+    if (!sink) return stopped_status(TL_EXIT_FAILURE);
+  }
   // The -o files are opened only now, so that a faulty names file leaves an
   // earlier output file as it was.
   open_outputs();
@@ -573,15 +672,9 @@ int tl_main(int argc, char* argv[]) {
   if (!isatty(fileno(outfile))) setvbuf(outfile, nullptr, _IOFBF, 1 << 18);
 
   int status = TL_EXIT_OK;
-  if (optind < argc) {
-    const char* arg = nullptr;
-    const tl_mode_id id = chosen_mode(&arg);
-    std::unique_ptr<tl_sink> sink = tl_open_mode(id, arg);
-    if (!sink) {
-      tl_progress_clear();
-      return stopped_status(TL_EXIT_FAILURE);
-    }
+  if (sink) {
     status = tl_run(*sink, argv + optind, argc - optind);
+    if (status == TL_EXIT_OK && sink->findings()) status = TL_EXIT_FINDINGS;
   }
 
   tl_progress_clear();

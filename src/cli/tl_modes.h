@@ -4,15 +4,20 @@
 
 #include <memory>
 
+#include "tl_audit.h"
 #include "tl_sink.h"
 
 // The modes, in the order of the table.
-enum class tl_mode_id { format, summary, json, sqlite, postgres, split };
+enum class tl_mode_id { format, summary, json, sqlite, postgres, split, check, totals, balance, compare };
 
-// Returns the option that names the mode in messages ("--sqlite", "-s").
-const char* tl_mode_name(tl_mode_id id);
+// What the options said to a mode: the value of its option (null for none)
+// and, for the audit modes, the form chosen with -t, -c, -w or --json.
+struct tl_mode_request {
+  const char* arg = nullptr;
+  tl_audit_form form = tl_audit_form::text;
+};
 
-// Opens the sink of the mode for the run, writing to the output stream of
-// the settings where it writes one; arg is the option's value (null for
-// none). Returns null, with a message printed, when it cannot be opened.
-std::unique_ptr<tl_sink> tl_open_mode(tl_mode_id id, const char* arg);
+// Opens the sink of the mode for the run, writing to the run's output
+// stream where it writes one. Returns null, with a message printed, when it
+// cannot be opened (a database that cannot be reached, a faulty rules file).
+std::unique_ptr<tl_sink> tl_open_mode(tl_mode_id id, const tl_mode_request& request);

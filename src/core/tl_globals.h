@@ -19,6 +19,7 @@
 enum tl_exit_status {
   TL_EXIT_OK = 0,
   TL_EXIT_FAILURE = 1,       // usage error, or an input or the output failed
+  TL_EXIT_FINDINGS = 3,      // an audit mode found faults or differences (1 wins over it)
   TL_EXIT_SIGINT = 130,      // stopped by SIGINT after the record in hand
   TL_EXIT_SIGTERM = 143,     // stopped by SIGTERM after the record in hand
 };

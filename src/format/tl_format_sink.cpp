@@ -46,13 +46,12 @@ constexpr size_t kWorkerGather = 1 << 15;
 template <tl_format F>
 class format_sink final : public tl_sink {
  public:
-  // out null: a worker, writing into memory of its own.
-  format_sink(FILE* out, tl_db_state* db)
+  format_sink(tl_target out, tl_db_state* db)
       : out_(out), db_(db != nullptr ? db : &own_db_),
-        buf_(new char[(out != nullptr ? kGather : kWorkerGather) + kRecordOutput]),
-        o_(buf_.get(), (out != nullptr ? kGather : kWorkerGather) + kRecordOutput) {}
+        buf_(new char[(out.memory() ? kWorkerGather : kGather) + kRecordOutput]),
+        o_(buf_.get(), (out.memory() ? kWorkerGather : kGather) + kRecordOutput) {}
 
-  std::unique_ptr<tl_sink> fork() override { return std::unique_ptr<tl_sink>(new format_sink(nullptr, nullptr)); }
+  std::unique_ptr<tl_sink> fork() override { return std::unique_ptr<tl_sink>(new format_sink(tl_target::into_memory(), nullptr)); }
 
   void save(tl_carry& c) const override {
     static_assert(sizeof(tl_csv_state) <= sizeof c.bytes && sizeof(tl_html_state) <= sizeof c.bytes &&
@@ -116,7 +115,7 @@ class format_sink final : public tl_sink {
     w.flush();
     flush();
     if (!w.errors_.empty()) fputs(w.errors_.c_str(), stderr);
-    tl_write(out_, w.spill_.data(), w.spill_.size());
+    tl_write(out_.file(), w.spill_.data(), w.spill_.size());
     w.spill_.clear();
     w.errors_.clear();
     return true;
@@ -141,8 +140,8 @@ class format_sink final : public tl_sink {
   }
 
   bool begin(const tl_document&) override {
-    if (out_ == nullptr) return true;  // a worker: the state comes with its block
-    if (out_ != stdout) fputs("Tapelens version " TL_VERSION "\r\n", stderr);
+    if (out_.memory()) return true;  // a worker: the state comes with its block
+    if (out_.file() != stdout) fputs("Tapelens version " TL_VERSION "\r\n", stderr);
     // Each document starts afresh, but for the database layout's index.
     csv_ = tl_csv_state();
     html_ = tl_html_state();
@@ -178,7 +177,7 @@ class format_sink final : public tl_sink {
   // reports it. Kept out of line: the per-record path stays small.
   [[gnu::noinline]] void failed_record(const char* rec, size_t len) {
     o_.clear();
-    if (out_ != nullptr) {
+    if (!out_.memory()) {
       fprintf(stderr, "Error in BDT msg = %lu [%s]\n", static_cast<unsigned long>(len), rec);
     } else {
       errors_ += "Error in BDT msg = " + std::to_string(len) + " [" + rec + "]\n";
@@ -203,7 +202,7 @@ class format_sink final : public tl_sink {
   }
 
   void flush() {
-    if (out_ != nullptr) tl_write(out_, o_.buf, o_.len);
+    if (!out_.memory()) tl_write(out_.file(), o_.buf, o_.len);
     else spill_.append(o_.buf, o_.len);
     o_.start = 0;
     o_.clear();
@@ -266,7 +265,7 @@ class format_sink final : public tl_sink {
     }
   }
 
-  FILE* out_;
+  tl_target out_;
   tl_csv_state csv_;
   tl_html_state html_;
   tl_db_state own_db_;
@@ -280,19 +279,20 @@ class format_sink final : public tl_sink {
 }  // namespace
 
 std::unique_ptr<tl_sink> tl_open_format_sink(FILE* out, tl_format f, tl_db_state* db) {
+  const tl_target to = tl_target::stream(out);
   switch (f) {
     case tl_format::csv:
-      return std::unique_ptr<tl_sink>(new format_sink<tl_format::csv>(out, db));
+      return std::unique_ptr<tl_sink>(new format_sink<tl_format::csv>(to, db));
     case tl_format::db:
-      return std::unique_ptr<tl_sink>(new format_sink<tl_format::db>(out, db));
+      return std::unique_ptr<tl_sink>(new format_sink<tl_format::db>(to, db));
     case tl_format::html:
-      return std::unique_ptr<tl_sink>(new format_sink<tl_format::html>(out, db));
+      return std::unique_ptr<tl_sink>(new format_sink<tl_format::html>(to, db));
     case tl_format::xml:
-      return std::unique_ptr<tl_sink>(new format_sink<tl_format::xml>(out, db));
+      return std::unique_ptr<tl_sink>(new format_sink<tl_format::xml>(to, db));
     case tl_format::anon:
-      return std::unique_ptr<tl_sink>(new format_sink<tl_format::anon>(out, db));
+      return std::unique_ptr<tl_sink>(new format_sink<tl_format::anon>(to, db));
     case tl_format::text:
       break;
   }
-  return std::unique_ptr<tl_sink>(new format_sink<tl_format::text>(out, db));
+  return std::unique_ptr<tl_sink>(new format_sink<tl_format::text>(to, db));
 }

@@ -84,19 +84,18 @@ void put_html_trailer(tl_out& o) {
 // counts at its end.
 class summary_sink final : public tl_sink {
  public:
-  // out null: a worker, counting and writing into memory of its own.
-  explicit summary_sink(FILE* out) : out_(out), o_(buf_, sizeof buf_) {
+  explicit summary_sink(tl_target out) : out_(out), o_(buf_, sizeof buf_) {
     while (layouts_ < kMaxLayouts && bdtr_list[layouts_].required_suffix != 99) layouts_++;
     zero();
   }
 
-  std::unique_ptr<tl_sink> fork() override { return std::unique_ptr<tl_sink>(new summary_sink(nullptr)); }
+  std::unique_ptr<tl_sink> fork() override { return std::unique_ptr<tl_sink>(new summary_sink(tl_target::into_memory())); }
 
   bool join(tl_sink& worker) override {
     summary_sink& w = static_cast<summary_sink&>(worker);
     w.flush();
     flush();
-    tl_write(out_, w.spill_.data(), w.spill_.size());
+    tl_write(out_.file(), w.spill_.data(), w.spill_.size());
     w.spill_.clear();
     for (int i = 0; i < layouts_; i++) layout_count_[i] += w.layout_count_[i];
     total_rec_ += w.total_rec_;
@@ -131,7 +130,7 @@ class summary_sink final : public tl_sink {
 
   bool begin(const tl_document& doc) override {
     zero();
-    if (out_ == nullptr) return true;
+    if (out_.memory()) return true;
     o_.clear();
     if (html_form()) {
       put_html_header(o_, TL_CUSTOMER, doc.name());
@@ -210,7 +209,7 @@ class summary_sink final : public tl_sink {
 
  private:
   void flush() {
-    if (out_ != nullptr) flush_out(out_, o_);
+    if (!out_.memory()) flush_out(out_.file(), o_);
     else spill_.append(o_.buf, o_.len);
     o_.clear();
   }
@@ -220,7 +219,7 @@ class summary_sink final : public tl_sink {
     total_rec_ = bill_rec_ = sd_rec_ = csr_rec_ = 0;
   }
 
-  FILE* out_;
+  tl_target out_;
   std::string spill_;  // a worker's version lines of its block
   int layouts_ = 0;
   // Per-layout counts of the document; 64-bit so that no count wraps,
@@ -233,7 +232,9 @@ class summary_sink final : public tl_sink {
 
 }  // namespace
 
-std::unique_ptr<tl_sink> tl_open_summary_sink(FILE* out) { return std::unique_ptr<tl_sink>(new summary_sink(out)); }
+std::unique_ptr<tl_sink> tl_open_summary_sink(FILE* out) {
+  return std::unique_ptr<tl_sink>(new summary_sink(tl_target::stream(out)));
+}
 
 int iPrintVersion(FILE* outfile, const char* pucData, int rindex) {
   char line_buf[8192];
@@ -260,7 +261,7 @@ int print_HTML_trailer(FILE* outfile) {
 }
 
 int tl_summary(const char* psFileName, FILE* outfile) {
-  summary_sink sink(outfile);
+  summary_sink sink(tl_target::stream(outfile));
   tl_feed(sink, psFileName);
   sink.finish();
   return 0;

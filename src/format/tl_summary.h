@@ -15,5 +15,6 @@ int iPrintVersion(FILE* outfile, const char* pucData, int rindex);
 int print_HTML_header(FILE* outfile, const char* customer, const char* filename);
 int print_HTML_trailer(FILE* outfile);
 
-// Returns a sink that writes the summary of every document to out.
+// Returns a sink that writes the summary of every document to out (null:
+// the run's output stream, as it stands when written).
 std::unique_ptr<tl_sink> tl_open_summary_sink(FILE* out);

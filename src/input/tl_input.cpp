@@ -50,6 +50,7 @@ class lines_document : public tl_document, protected tl_lines {
   const char* name() const override { return name_.c_str(); }
   long long size() const override { return size_; }
   bool failed() const override { return failed_; }
+  const uint64_t* nuls() const override { return nul_mask(); }
 
   int next_record(const char** rec, unsigned long* len) override {
     if (!opened()) return -1;

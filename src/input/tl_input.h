@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 #include "tl_progress.h"
@@ -32,6 +33,9 @@ class tl_document {
   // Returns the count, 0 at the end, -1 on a failure (reported as for
   // next_record).
   virtual long next_bytes(char* dst, size_t n) = 0;
+  // Returns, for the record delivered last, which of its bytes were NUL
+  // (given as blanks): bit i % 64 of word i / 64 for byte i; null when none.
+  virtual const uint64_t* nuls() const { return nullptr; }
   // Returns true when reading stopped on an error rather than at the end.
   virtual bool failed() const = 0;
 };

@@ -89,6 +89,10 @@ class tl_lines {
   // cutting them. Returns the count, 0 at the end, -1 when reading failed
   // (then read_errno() is not 0). Pieces and bytes may not be mixed after it.
   long take(char* dst, size_t n);
+  // Returns, for the piece delivered last, which of its bytes were NUL
+  // before they were given as blanks (bit i % 64 of word i / 64 for byte
+  // i), or null when none was.
+  const uint64_t* nul_mask() const { return piece_nul_ ? nul_mask_ : nullptr; }
   // Returns the errno of the failed read, 0 while none failed.
   int read_errno() const { return errno_; }
 
@@ -106,6 +110,8 @@ class tl_lines {
   size_t pos_ = 0, end_ = 0;
   bool eof_ = false;
   bool nul_ = false;  // the block holds a NUL byte somewhere
+  bool piece_nul_ = false;  // the last piece held one
+  uint64_t nul_mask_[4] = {};  // where, for --check
   int errno_ = 0;
   char* held_at_ = nullptr;  // the byte under the NUL of the last piece
   char held_ = '\0';

@@ -180,12 +180,14 @@ inline size_t leading_zeros(const char* p, size_t m) {
 
 }  // namespace
 
-tl_json_writer::tl_json_writer(FILE* out) : out_(out), buf_(static_cast<char*>(malloc(kBufferBytes))) {}
+tl_json_writer::tl_json_writer(FILE* out) : tl_json_writer(tl_target::stream(out)) {}
+
+tl_json_writer::tl_json_writer(tl_target out) : out_(out), buf_(static_cast<char*>(malloc(kBufferBytes))) {}
 
 tl_json_writer::~tl_json_writer() { free(buf_); }
 
 void tl_json_writer::emit(const char* p, size_t n) {
-  if (out_ != nullptr) tl_write(out_, p, n);
+  if (!out_.memory()) tl_write(out_.file(), p, n);
   else spill_.append(p, n);
 }
 
@@ -194,13 +196,13 @@ void tl_json_writer::flush() {
   used_ = 0;
 }
 
-std::unique_ptr<tl_sink> tl_json_writer::fork() { return std::unique_ptr<tl_sink>(new tl_json_writer(nullptr)); }
+std::unique_ptr<tl_sink> tl_json_writer::fork() { return std::unique_ptr<tl_sink>(new tl_json_writer(tl_target::into_memory())); }
 
 bool tl_json_writer::join(tl_sink& worker) {
   tl_json_writer& w = static_cast<tl_json_writer&>(worker);
   w.flush();
   flush();
-  tl_write(out_, w.spill_.data(), w.spill_.size());
+  tl_write(out_.file(), w.spill_.data(), w.spill_.size());
   w.spill_.clear();
   return !tl_output_failed;
 }
@@ -310,7 +312,7 @@ bool tl_json_writer::begin(const tl_document& doc) {
   if (prefix_.size() > kMaxPrefix) prefix_.resize(kMaxPrefix);
   prefix_len_ = prefix_.size();
   prefix_.append(32, '\0');  // copied sixteen bytes at a time
-  return out_ == nullptr || !tl_output_failed;
+  return out_.memory() || !tl_output_failed;
 }
 
 namespace {
@@ -480,7 +482,7 @@ char* tl_json_writer::put_record(int rindex, const char* rec, size_t len, char* 
 
 bool tl_json_writer::record(const char* rec, size_t len, unsigned long long line) {
   // A worker writes into memory: only the one writing out sees failures.
-  if (out_ != nullptr && tl_output_failed) return false;
+  if (!out_.memory() && tl_output_failed) return false;
   if (built_ != tl_name_texts::names_generation()) build();
   const int rindex = iFindBDTrecord(rec);
   const bool known = rindex >= 0;
@@ -507,7 +509,7 @@ bool tl_json_writer::record(const char* rec, size_t len, unsigned long long line
     used_ -= kChunk;
     std::memmove(buf_, buf_ + kChunk, used_);
   }
-  return out_ == nullptr || !tl_output_failed;
+  return out_.memory() || !tl_output_failed;
 }
 
 bool tl_json_writer::end(const tl_doc_end& /*e*/) { return !tl_output_failed; }

@@ -38,8 +38,11 @@ char* tl_json_amount(const char* v, size_t n, int dec, char* out);
 class tl_json_writer final : public tl_sink {
  public:
   // Writes to out (standard output or the -o file); failures are recorded
-  // in tl_output_failed as for every other format. out null: a worker.
+  // in tl_output_failed as for every other format. out null: the run's
+  // output stream, as it stands when written.
   explicit tl_json_writer(FILE* out);
+  // Writes to out, or into memory for a worker thread.
+  explicit tl_json_writer(tl_target out);
   ~tl_json_writer() override;
 
   // Runs the record loop without a virtual call per record.
@@ -86,7 +89,7 @@ class tl_json_writer final : public tl_sink {
   void emit(const char* p, size_t n);
   char* put_record(int rindex, const char* rec, size_t len, char* d);
 
-  FILE* out_;  // null for a worker, which writes into spill_
+  tl_target out_;  // memory for a worker, which writes into spill_
   std::string spill_;
   char* buf_;
   size_t used_ = 0;

@@ -195,26 +195,11 @@ size_t tl_latin1_to_utf8(const char* p, size_t n, char* out) {
   return o;
 }
 
-bool tl_parse_amount(const char* p, size_t n, int64_t* units) {
-  // 18 digits always fit in a signed 64-bit integer.
-  if (n == 0 || n > 18) return false;
-  int64_t v = 0;
-  for (size_t i = 0; i + 1 < n; i++) {
-    const char c = p[i];
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  const unsigned char last = static_cast<unsigned char>(p[n - 1]);
-  if (kTlOverpunch.positive[last] < 0) return false;
-  v = v * 10 + (kTlOverpunch.digit[last] - '0');
-  *units = kTlOverpunch.positive[last] == 1 ? v : -v;
-  return true;
-}
-
-size_t tl_put_decimal(int64_t units, int decimals, char* out) {
+size_t tl_put_decimal(__int128 units, int decimals, char* out) {
   char digits[64];
   size_t nd = 0;
-  uint64_t u = units < 0 ? 0 - static_cast<uint64_t>(units) : static_cast<uint64_t>(units);
+  using u128 = unsigned __int128;
+  u128 u = units < 0 ? 0 - static_cast<u128>(units) : static_cast<u128>(units);
   do {
     digits[nd++] = static_cast<char>('0' + u % 10);
     u /= 10;

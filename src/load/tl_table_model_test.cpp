@@ -153,6 +153,45 @@ TEST(TableModel, Amounts) {
   EXPECT_FALSE(tl_parse_amount("1234567890123456789", 19, &v));
   EXPECT_EQ(v, 7) << "left untouched when not a number";
 
+  // Eight digits at a time: every byte value at every place of every length
+  // against a reading one character at a time.
+  auto one_by_one = [](const std::string& t, int64_t* u) {
+    if (t.empty() || t.size() > 18) return false;
+    int64_t x = 0;
+    for (size_t i = 0; i + 1 < t.size(); i++) {
+      if (t[i] < '0' || t[i] > '9') return false;
+      x = x * 10 + (t[i] - '0');
+    }
+    const char c = t.back();
+    int d = -1, sign = 1;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (c == '{') d = 0;
+    else if (c == '}') d = 0, sign = -1;
+    else if (c >= 'A' && c <= 'I') d = c - 'A' + 1;
+    else if (c >= 'J' && c <= 'R') d = c - 'J' + 1, sign = -1;
+    if (d < 0) return false;
+    *u = sign * (x * 10 + d);
+    return true;
+  };
+  int differ = 0;
+  for (size_t n = 1; n <= 18; n++) {
+    for (size_t at = 0; at < n; at++) {
+      for (int b = 0; b < 256; b++) {
+        std::string t = std::string("987654321098765432").substr(0, n);
+        t[at] = static_cast<char>(b);
+        int64_t want = 0, got = 0;
+        const bool w = one_by_one(t, &want), g = tl_parse_amount(t.data(), t.size(), &got);
+        if (w != g || (w && want != got)) differ++;
+        // Within a record: the eight bytes before the field are anything.
+        const std::string rec = std::string("x\x01\xff 9-}A", 8) + t;
+        int64_t in_record = 0;
+        const bool r = tl_parse_amount_in_record(rec.data() + 8, t.size(), &in_record);
+        if (w != r || (w && want != in_record)) differ++;
+      }
+    }
+  }
+  EXPECT_EQ(differ, 0);
+
   char out[64];
   auto dec = [&](int64_t u, int d) { return std::string(out, tl_put_decimal(u, d, out)); };
   EXPECT_EQ(dec(12345, 2), "123.45");
@@ -164,6 +203,14 @@ TEST(TableModel, Amounts) {
   EXPECT_EQ(dec(123, 3), "0.123");
   EXPECT_EQ(dec(999999999999999999LL, 4), "99999999999999.9999");
   EXPECT_EQ(dec(INT64_MIN, 0), "-9223372036854775808");
+  // Sums beyond 64 bits, to the ends of the 128-bit range.
+  auto dec128 = [&](__int128 u, int d) { return std::string(out, tl_put_decimal(u, d, out)); };
+  const __int128 big = static_cast<__int128>(INT64_MAX) * 1000;
+  EXPECT_EQ(dec128(big + 5, 2), "92233720368547758070.05");
+  EXPECT_EQ(dec128(-big, 0), "-9223372036854775807000");
+  const __int128 min128 = -static_cast<__int128>((static_cast<unsigned __int128>(1) << 127) - 1) - 1;
+  EXPECT_EQ(dec128(min128, 0), "-170141183460469231731687303715884105728");
+  EXPECT_EQ(dec128(min128, 40), "-0.0170141183460469231731687303715884105728");
 }
 
 TEST(TableModel, Latin1AndCsvFields) {

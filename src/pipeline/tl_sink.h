@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "tl_globals.h"
@@ -35,6 +36,25 @@ enum class tl_filter {
   classes,  // the record classes of -1 -3 -4 (bill, detail and CSR by default) and --layouts
   layouts,  // --layouts alone (the summary counts every class)
   audit,    // every record, or only the class that -1 -3 -4 chose; and --layouts
+};
+
+// Where a sink writes its documents: a stream it was given; the run's
+// output stream (outfile, looked up when written, since the -o files are
+// opened after the sinks); or, for a worker, memory of its own.
+class tl_target {
+ public:
+  // stream null: the run's output stream.
+  static tl_target stream(FILE* f) { return tl_target(f, false); }
+  static tl_target into_memory() { return tl_target(nullptr, true); }
+  // Returns true for a worker's memory.
+  bool memory() const { return memory_; }
+  // Returns the stream written to (not for memory).
+  FILE* file() const { return f_ != nullptr ? f_ : outfile; }
+
+ private:
+  tl_target(FILE* f, bool memory) : f_(f), memory_(memory) {}
+  FILE* f_;
+  bool memory_;
 };
 
 // The state a sink carries from one record to the next, as plain bytes:
@@ -102,6 +122,9 @@ class tl_sink {
   // Closes what the sink opened, at the end of the run, also after a
   // failure. Returns false on a failure (message printed).
   virtual bool finish() = 0;
+  // Returns true when the run found what makes the exit status 3 (the
+  // audit modes' faults and findings).
+  virtual bool findings() const { return false; }
 
   // Running on several threads, for a sink that can (the others run on
   // one). fork() returns a worker: a sink of the same settings whose begin()

@@ -36,7 +36,7 @@ text=$(MANWIDTH=100 man -l "$page" 2>"$work/man.err")
 grep -q "FIELD NAMES" <<<"$text" || fail "the manual has no field-name section"
 for opt in anon bodyonly bill_date csv common debug database help recno billing_number output noheader \
   raw summary summarydetail text types version html xml billrecords detailrecords csrrecords \
-  sqlite postgres split lrecl ebcdic progress names names-template json layouts; do
+  sqlite postgres split lrecl ebcdic progress names names-template json layouts check totals balance compare; do
   grep -q -- "--$opt" <<<"$text" || fail "the manual does not document --$opt"
 done
 
@@ -56,7 +56,7 @@ want=$'--layouts=\n--names-template\nsmall.bdt\nsmall.bdt\n--progress=never'
 # Every long option of the program's table is completed.
 opts=$(bash --norc --noprofile -c 'source "$1"; COMP_WORDS=(tapelens --); COMP_CWORD=1; _tapelens; printf "%s\n" "${COMPREPLY[@]}"' \
   _ "$root/share/bash-completion/completions/tapelens")
-for opt in $(sed -n 's/^ *{"\([a-z_-]*\)", .*/\1/p' "$src/src/cli/tapelens.cpp"); do
+for opt in $(sed -n '/kept abbreviation/!s/^ *{"\([a-z_-]*\)", .*/\1/p' "$src/src/cli/tapelens.cpp"); do
   grep -qx -- "--$opt=\?" <<<"$opts" || fail "the completion does not offer --$opt"
 done
 
