@@ -14,26 +14,6 @@ int iFormatBDTamount(const char* psData, int len, int dpoint, char* psAmount, in
   return 0;
 }
 
-size_t tl_format_amount(const char* v, size_t vlen, int len, int dpoint, char* out, int* piPositiveInd) {
-  if (len <= 0) {
-    out[0] = '\0';
-    return 0;
-  }
-  size_t flen = static_cast<size_t>(len);
-  if (vlen > flen) vlen = flen;
-  if (vlen < flen) {
-    // Cut short by the record's end: the characters copy unchanged, and the
-    // missing last character decodes no sign.
-    size_t o = tl_put_with_point(v, vlen, tl_point_position(flen, dpoint), out);
-    out[o] = '\0';
-    return o;
-  }
-  int pos = *piPositiveInd;
-  size_t o = tl_format_whole_amount(v, flen, dpoint, out, &pos);
-  *piPositiveInd = pos;
-  return o;
-}
-
 int iFixFieldNameForXML(const char* psFieldName, char* psTagName) {
   size_t i = 0;
   for (; psFieldName[i] != '\0'; i++) {
@@ -54,13 +34,6 @@ int iFixFieldNameForXML(const char* psFieldName, char* psTagName) {
   }
   psTagName[i] = '\0';
   return 0;
-}
-
-tl_field_text tl_amount_value(bdt_value v, const bdt_fields_tag& f, char* scratch) {
-  int pos = 1;
-  int flen = f.field_length > 255 ? 255 : f.field_length;
-  size_t n = tl_format_amount(v.p, v.n, flen, f.amount_ind, scratch, &pos);
-  return {scratch, n, pos == 0};
 }
 
 // The scanners look at every byte without stopping early and build byte

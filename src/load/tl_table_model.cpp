@@ -195,26 +195,6 @@ size_t tl_latin1_to_utf8(const char* p, size_t n, char* out) {
   return o;
 }
 
-size_t tl_put_decimal(__int128 units, int decimals, char* out) {
-  char digits[64];
-  size_t nd = 0;
-  using u128 = unsigned __int128;
-  u128 u = units < 0 ? 0 - static_cast<u128>(units) : static_cast<u128>(units);
-  do {
-    digits[nd++] = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u != 0);
-  const size_t dec = decimals > 0 ? (decimals < 40 ? static_cast<size_t>(decimals) : 40) : 0;
-  while (nd <= dec) digits[nd++] = '0';  // at least one digit before the point
-  size_t o = 0;
-  if (units < 0) out[o++] = '-';
-  for (size_t i = nd; i-- > 0;) {
-    out[o++] = digits[i];
-    if (i == dec && dec > 0) out[o++] = '.';
-  }
-  return o;
-}
-
 std::string tl_sql_quoted(const std::string& id) {
   std::string q = "\"";
   for (char c : id) {

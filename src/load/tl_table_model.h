@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tl_bdt.h"
+#include "tl_value.h"
 #include "tl_util.h"
 
 // One column of a layout table.
@@ -107,89 +108,6 @@ class tl_row_maker {
 // character of its code, into out (at least 2 * n bytes). Returns the
 // length written.
 size_t tl_latin1_to_utf8(const char* p, size_t n, char* out);
-
-// Eight characters (first byte lowest) that must all be digits, as the
-// number they write. Returns false when one is not a digit.
-inline bool tl_eight_digits(uint64_t w, uint64_t* value) {
-  // Every byte '0'..'9': its high nibble 3, and adding 6 leaves it so.
-  if (((w & 0xF0F0F0F0F0F0F0F0ULL) | (((w + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) !=
-      0x3333333333333333ULL)
-    return false;
-  // In three multiplies instead of eight.
-  w -= 0x3030303030303030ULL;
-  w = (w * 10) + (w >> 8);
-  *value = (((w & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
-            (((w >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >> 32;
-  return true;
-}
-
-// The last character of an amount: its digit and sign applied to the
-// digits before it. Returns false when it carries no overpunch sign.
-inline bool tl_amount_sign(uint64_t v, unsigned char last, int64_t* units) {
-  const signed char positive = kTlOverpunch.positive[last];
-  if (positive < 0) return false;
-  v = v * 10 + static_cast<unsigned>(kTlOverpunch.digit[last] - '0');
-  // The sign without a branch: signs come in no order a predictor learns.
-  const uint64_t minus = 0 - static_cast<uint64_t>(positive == 0);
-  *units = static_cast<int64_t>((v ^ minus) - minus);
-  return true;
-}
-
-// Parses a whole zoned-decimal amount field: digits, the last one possibly
-// an overpunch sign. Returns false (units untouched) for anything else: a
-// blank, another character, an empty or too long field. Inline, eight
-// digits at a time: the audit modes read every amount of every record.
-inline bool tl_parse_amount(const char* p, size_t n, int64_t* units) {
-  // 18 digits always fit in a signed 64-bit integer.
-  if (n == 0 || n > 18) return false;
-  uint64_t v = 0;
-  size_t i = 0;
-  for (; i + 8 < n; i += 8) {
-    uint64_t w, d;
-    std::memcpy(&w, p + i, 8);
-    if (!tl_eight_digits(w, &d)) return false;
-    v = v * 100000000ULL + d;
-  }
-  for (; i + 1 < n; i++) {
-    const unsigned d = static_cast<unsigned char>(p[i]) - static_cast<unsigned>('0');
-    if (d > 9) return false;
-    v = v * 10 + d;
-  }
-  return tl_amount_sign(v, static_cast<unsigned char>(p[n - 1]), units);
-}
-
-// The same reading for a field with at least eight readable bytes before
-// it, as every field of a layout has (the common block comes first): the
-// digits short of a group of eight are read with the bytes before them,
-// those made zeros, so no digit is read one at a time.
-inline bool tl_parse_amount_in_record(const char* p, size_t n, int64_t* units) {
-  if (n == 0 || n > 18) return false;
-  const size_t k = n - 1;  // the digits before the sign
-  uint64_t v = 0, d;
-  size_t i = 0;
-  for (; i + 8 <= k; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    if (!tl_eight_digits(w, &d)) return false;
-    v = v * 100000000ULL + d;
-  }
-  const size_t r = k - i;  // 0 to 7 digits left, the last r of the eight before p + k
-  if (r > 0) {
-    static constexpr uint64_t kPow10[8] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
-    uint64_t w;
-    std::memcpy(&w, p + k - 8, 8);
-    const uint64_t keep = ~0ULL << (8 * (8 - r));
-    w = (w & keep) | (0x3030303030303030ULL & ~keep);
-    if (!tl_eight_digits(w, &d)) return false;
-    v = v * kPow10[r] + d;
-  }
-  return tl_amount_sign(v, static_cast<unsigned char>(p[k]), units);
-}
-
-// Writes units / 10^decimals as a decimal number ("-12.34", "0.05", "7")
-// into out (at least 64 bytes; decimals beyond 40 count as 40). Returns the
-// length written. Takes 128 bits so that exact sums of amounts print too.
-size_t tl_put_decimal(__int128 units, int decimals, char* out);
 
 // Appends the RFC 4180 form of a CSV field to out: as it is, or quoted with
 // doubled quotes when it holds a comma, quote, CR or LF.
