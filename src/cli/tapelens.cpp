@@ -23,6 +23,7 @@
 #include "tl_split_writer.h"
 #include "tl_sqlite_writer.h"
 #include "tl_summary.h"
+#include "tl_xlsx_writer.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ enum {
   kOptLrecl,
   kOptEbcdic,
   kOptProgress,
+  kOptXlsx,
 };
 
 const struct option longopts[] = {
@@ -68,6 +70,7 @@ const struct option longopts[] = {
     {"sqlite", required_argument, nullptr, kOptSqlite},
     {"postgres", required_argument, nullptr, kOptPostgres},
     {"split", required_argument, nullptr, kOptSplit},
+    {"xlsx", required_argument, nullptr, kOptXlsx},
     // Long-only options of run-time names, JSON Lines and the record-key filter.
     {"names", required_argument, nullptr, kOptNames},
     {"names-template", no_argument, nullptr, kOptNamesTemplate},
@@ -259,9 +262,9 @@ void report_output_failure(int err) {
           outfile == stdout ? "standard output" : outFileName, strerror(err));
 }
 
-// Database load: --sqlite, --postgres and --split, each a mode of its own
-// that no output format option goes with.
-enum tl_load_kind { TL_LOAD_NONE, TL_LOAD_SQLITE, TL_LOAD_POSTGRES, TL_LOAD_SPLIT };
+// Database load: --sqlite, --postgres and --split, and the workbook of
+// --xlsx, each a mode of its own that no output format option goes with.
+enum tl_load_kind { TL_LOAD_NONE, TL_LOAD_SQLITE, TL_LOAD_POSTGRES, TL_LOAD_SPLIT, TL_LOAD_XLSX };
 tl_load_kind tl_load_mode = TL_LOAD_NONE;
 const char* tl_load_target = nullptr;
 int tl_load_formats_seen = 0;
@@ -277,7 +280,10 @@ void note_format_option(int c) {
 // Takes one load option; returns false when it meets another mode.
 bool take_load_option(int c, const char* arg) {
   if (tl_load_mode != TL_LOAD_NONE) return false;
-  tl_load_mode = c == kOptSqlite ? TL_LOAD_SQLITE : c == kOptPostgres ? TL_LOAD_POSTGRES : TL_LOAD_SPLIT;
+  tl_load_mode = c == kOptSqlite     ? TL_LOAD_SQLITE
+                 : c == kOptPostgres ? TL_LOAD_POSTGRES
+                 : c == kOptXlsx     ? TL_LOAD_XLSX
+                                     : TL_LOAD_SPLIT;
   tl_load_target = arg;
   return true;
 }
@@ -287,6 +293,7 @@ int run_load(char* const* args, int count) {
   std::unique_ptr<tl_sink> w;
   if (tl_load_mode == TL_LOAD_SQLITE) w = tl_open_sqlite_writer(tl_load_target);
   else if (tl_load_mode == TL_LOAD_POSTGRES) w = tl_open_pg_writer(tl_load_target);
+  else if (tl_load_mode == TL_LOAD_XLSX) w = tl_open_xlsx_writer(tl_load_target);
   else w = tl_open_split_writer(tl_load_target);
   if (!w) return tl_shutdown == SIGINT ? TL_EXIT_SIGINT : tl_shutdown == SIGTERM ? TL_EXIT_SIGTERM : TL_EXIT_FAILURE;
   return tl_run(*w, args, count);
@@ -443,6 +450,7 @@ tl_opts_result read_options(int argc, char* argv[]) {
       case kOptSqlite:
       case kOptPostgres:
       case kOptSplit:
+      case kOptXlsx:
         if (!take_load_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
         break;
       case kOptNames:
