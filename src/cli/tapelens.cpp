@@ -117,6 +117,24 @@ const char kHelp[] =
     "  -3, --detailrecords     display only Supplemental Detail (30-XX-XX) Records\n"
     "  -4, --csrrecords        display only CSR (40-XX-XX) Records\n";
 
+// The options the lines above leave out, one line each in their style, so
+// that --help shows everything the program does (the manual page has the
+// details). Printed right after kHelp.
+const char* const kHelpMore[] = {
+    "  -a, --anon              set output format to CSV record lines alone",
+    "      --json              set output format to JSON Lines (one object per record)",
+    "      --sqlite=DB         load the records into the SQLite database file DB",
+    "      --postgres=CONN     load the records into PostgreSQL (libpq CONN string)",
+    "      --split=DIR         write one CSV file per layout into the folder DIR",
+    "      --xlsx=FILE         write one spreadsheet workbook (.xlsx) to FILE",
+    "      --layouts=KEYS      only the records of these record keys (comma-separated)",
+    "      --names=FILE        use the display names of the names file FILE",
+    "      --names-template    write the current names as a names file",
+    "      --lrecl=N           read fixed-length records of N bytes",
+    "      --ebcdic[=PAGE]     decode EBCDIC input (code page PAGE, IBM037 by default)",
+    "      --progress=WHEN     show a progress line: auto, always or never",
+};
+
 // Items 5 and 6 of the help: the supported standard and the web site.
 void print_supports() {
   printf("\nThis program version supports\n%s\n", kStandard);
@@ -307,6 +325,7 @@ void usage(int status) {
     fputs(TL_NOTICE, stdout);
     printf("\nUsage: %s [OPTION]... [FILE]...\n", program_name);
     fputs(kHelp, stdout);
+    for (const char* line : kHelpMore) printf("%s\n", line);
     print_supports();
   } else {
     printf("Usage: %s [OPTION]... [FILE]...\n", program_name);
