@@ -245,7 +245,7 @@ class xlsx_writer : public tl_sink {
         l.rows = l.keep_rows;
       }
       end_ = keep_end_;
-      if (tl_shutdown == 0) {
+      if (tl_shutdown == 0 && !failed_) {
         fprintf(stderr, "ERROR: %s: writing %s stopped; nothing of it was kept\n", path_.c_str(), doc_name_);
       }
       return true;
@@ -536,7 +536,22 @@ class xlsx_writer : public tl_sink {
       if (lanes_[static_cast<size_t>(i)].rows > 0 && !write_layout(i)) return false;
     }
     if (!write_rejects()) return false;
+    // The spool's room is the workbook's now.
+    close(spool_);
+    spool_ = -1;
     return close_workbook();
+  }
+
+  // The likely cause of a write that the library lost earlier (its errno
+  // is gone): the file size limit, or a full file system.
+  int lost_write_cause() const {
+    sigset_t pending;
+    if (sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ)) return EFBIG;
+    struct statvfs vfs;
+    if (statvfs(dir_.c_str(), &vfs) == 0 && static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize < kCloseMargin) {
+      return ENOSPC;
+    }
+    return EIO;
   }
 
   // Puts the workbook together. libxlsxwriter does not check its writes of
@@ -548,7 +563,7 @@ class xlsx_writer : public tl_sink {
     for (lxw_worksheet* ws : sheets_) {
       FILE* f = ws->optimize_tmpfile;
       if (f == nullptr) continue;
-      if (fflush(f) != 0 || ferror(f)) return fail_write(errno != 0 ? errno : EIO);
+      if (fflush(f) != 0 || ferror(f)) return fail_write(lost_write_cause());
       const off_t size = ftello(f);
       if (size > 0 && static_cast<unsigned long long>(size) > largest) largest = static_cast<unsigned long long>(size);
     }
