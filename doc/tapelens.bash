@@ -8,7 +8,7 @@ _tapelens() {
   local opts="--anon --bodyonly --bill_date --csv --common --debug --database --help --recno
     --billing_number --output= --noheader --raw --summary --summarydetail --text --types --version
     --html --xml --billrecords --detailrecords --csrrecords
-    --sqlite= --postgres= --split=
+    --sqlite= --postgres= --split= --xlsx=
     --lrecl= --ebcdic --ebcdic= --progress=
     --names= --names-template --json --layouts="
   COMPREPLY=()
@@ -30,7 +30,7 @@ _tapelens() {
     local kind=""
     case "$opt" in
       --progress) kind="-W auto always never" ;;
-      --output | --names | --sqlite) kind="-f" ;;
+      --output | --names | --sqlite | --xlsx) kind="-f" ;;
       --split) kind="-d" ;;
       *) return 0 ;;
     esac

@@ -36,7 +36,7 @@ text=$(MANWIDTH=100 man -l "$page" 2>"$work/man.err")
 grep -q "FIELD NAMES" <<<"$text" || fail "the manual has no field-name section"
 for opt in anon bodyonly bill_date csv common debug database help recno billing_number output noheader \
   raw summary summarydetail text types version html xml billrecords detailrecords csrrecords \
-  sqlite postgres split lrecl ebcdic progress names names-template json layouts; do
+  sqlite postgres split xlsx lrecl ebcdic progress names names-template json layouts; do
   grep -q -- "--$opt" <<<"$text" || fail "the manual does not document --$opt"
 done
 
