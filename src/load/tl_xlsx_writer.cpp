@@ -272,6 +272,9 @@ class xlsx_writer : public tl_sink {
       if (ok) fprintf(stderr, "ERROR: %s: cannot write: %s\n", path_.c_str(), strerror(EFBIG));
       ok = false;
     }
+    // A signal while libxlsxwriter put the workbook together stops the run
+    // all the same.
+    if (tl_shutdown != 0) ok = false;
     if (ok) ok = commit();
     if (!ok && tl_shutdown != 0) {
       fprintf(stderr, "ERROR: %s: stopped; the workbook was not written\n", path_.c_str());

@@ -37,6 +37,11 @@ chmod 600 m.xlsx
 (umask 027; "$TAPELENS" --xlsx=m.xlsx small.bdt)
 same "the mode a new file gets, not the earlier file's" 640 "$(stat -c %a m.xlsx)"
 
+cp small.bdt $'caf\xe9.bdt'
+"$TAPELENS" --xlsx=latin.xlsx $'caf\xe9.bdt'
+same "a file name that is not UTF-8: its bytes as Latin-1" "café.bdt" \
+  "$($PY -c 'import openpyxl; print(openpyxl.load_workbook("latin.xlsx")["Summary"]["A2"].value)')"
+
 echo "== record filters and names"
 "$TAPELENS" -3 --layouts=30 --xlsx=f.xlsx a.bdt && "$TAPELENS" -3 --layouts=30 --split=f a.bdt
 check "-3 --layouts=30" $PY "$CHECK" f.xlsx f
@@ -71,6 +76,8 @@ before=$(names .)
 "$TAPELENS" --xlsx=nodir/x.xlsx small.bdt 2>err
 same "missing folder: status" 1 $?
 same "missing folder: message" "ERROR: nodir/x.xlsx: cannot write in nodir: No such file or directory" "$(cat err)"
+"$TAPELENS" --xlsx= small.bdt 2>err
+same "no file name: status and message" "1|ERROR: --xlsx needs the name of a workbook file" "$?|$(cat err)"
 mkdir adir
 "$TAPELENS" --xlsx=adir small.bdt 2>err
 same "a folder: status and message" "1|ERROR: adir is not a regular file" "$?|$(cat err)"
@@ -117,6 +124,20 @@ for sig in INT TERM; do
   check "SIG$sig while reading: FILE unchanged" cmp -s keep.xlsx keep.orig
   same "SIG$sig while reading: nothing left behind" "$before" "$(names .)"
 done
+
+# A signal while the workbook is written (the inputs are read in a
+# fraction of the time).
+"$GEN_SAMPLE" --records 300000 --seed 45 >long.bdt
+"$TAPELENS" --xlsx=keep.xlsx long.bdt 2>err &
+pid=$!
+sleep 1
+kill -INT $pid
+wait $pid
+same "SIGINT while writing: status" 130 $?
+same "SIGINT while writing: message" "ERROR: keep.xlsx: stopped; the workbook was not written" "$(cat err)"
+check "SIGINT while writing: FILE unchanged" cmp -s keep.xlsx keep.orig
+rm long.bdt
+same "SIGINT while writing: nothing left behind" "$before" "$(names .)"
 
 echo "== full disk"
 mkdir full
