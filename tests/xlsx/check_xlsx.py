@@ -4,8 +4,8 @@ with the --split CSV files of the same inputs.
 
   check_xlsx.py WORKBOOK SPLIT_DIR [ROWS_PER_SHEET]
 
-Sheets: Summary, then the layouts in the order of tapelens_layouts.csv
-(catalogue order), each continued on "NAME (2)" ... past ROWS_PER_SHEET
+Sheets: Summary, then the layouts with rows in the order of
+tapelens_layouts.csv (catalogue order), each continued on "NAME (2)" ... past ROWS_PER_SHEET
 rows (header included; 1048576 by default), then Rejects. Text cells equal
 the CSV text; amounts are numbers equal to the CSV decimal, in a number
 format with exactly their decimals; an amount that the CSV leaves empty
@@ -71,7 +71,9 @@ book = openpyxl.load_workbook(book_path)
 parts = []
 for lay in layouts:
     data = rows_of(lay["table_name"])
-    for k in range(0, max(len(data), 1), per_sheet):
+    # --split keeps the header of a layout whose rows were all dropped with
+    # a failed document; the workbook makes no sheet without rows.
+    for k in range(0, len(data), per_sheet):
         name = lay["table_name"] + ("" if k == 0 else " (%d)" % (k // per_sheet + 1))
         parts.append((name, lay, data[k:k + per_sheet]))
 reject_parts = []

@@ -42,6 +42,17 @@ cp small.bdt $'caf\xe9.bdt'
 same "a file name that is not UTF-8: its bytes as Latin-1" "café.bdt" \
   "$($PY -c 'import openpyxl; print(openpyxl.load_workbook("latin.xlsx")["Summary"]["A2"].value)')"
 
+# A document whose reading fails half-way is left out whole, as --split
+# leaves it out.
+head -c 60000 az.bdt.gz >cut.bdt.gz
+"$TAPELENS" --xlsx=cut.xlsx small.bdt cut.bdt.gz hostile.bdt 2>err
+same "a failed read: status" 1 $?
+check "a failed read: its own message" grep -qx "ERROR: cut.xlsx: writing cut.bdt.gz stopped; nothing of it was kept" err
+"$TAPELENS" --split=cut small.bdt cut.bdt.gz hostile.bdt 2>/dev/null
+check "a failed read: the others as --split has them" $PY "$CHECK" cut.xlsx cut
+same "a failed read: two inputs on Summary" "small.bdt hostile.bdt" \
+  "$($PY -c 'import openpyxl; s = openpyxl.load_workbook("cut.xlsx")["Summary"]; print(s["A2"].value, s["A3"].value)')"
+
 echo "== record filters and names"
 "$TAPELENS" -3 --layouts=30 --xlsx=f.xlsx a.bdt && "$TAPELENS" -3 --layouts=30 --split=f a.bdt
 check "-3 --layouts=30" $PY "$CHECK" f.xlsx f
