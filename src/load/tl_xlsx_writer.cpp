@@ -13,7 +13,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
 #include <string>
@@ -158,8 +157,10 @@ std::string folder_of(const std::string& path) {
 // unnamed files; keep_name says whether a named one stays (to be renamed
 // later) or is removed at once.
 int open_temp(const std::string& dir, const std::string& stem, bool keep_name, std::string* name) {
-  int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  // An unnamed workbook reaches libxlsxwriter by its /proc name.
+  const bool unnamed = !keep_name || access("/proc/self/fd", X_OK) == 0;
+  int fd = unnamed ? open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666) : -1;
+  if (fd >= 0 || (unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
   for (unsigned k = 0; k < 1000; k++) {
     std::string n = dir + "/." + stem + "." + std::to_string(getpid()) + "." + std::to_string(k) + ".tmp";
     fd = open(n.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
@@ -517,8 +518,8 @@ class xlsx_writer : public tl_sink {
     std::memset(&o, 0, sizeof o);
     o.constant_memory = LXW_TRUE;
     o.tmpdir = &dir_[0];
-    // Only a sheet that may pass 4 GB of XML needs ZIP64 (about 4 KB a row
-    // at the most).
+    // ZIP64 only where a sheet's XML or the whole may pass 4 GB: inputs
+    // over about 1 GB.
     o.use_zip64 = per_sheet_ > 500000 && end_ > (off_t{1} << 30) ? LXW_TRUE : LXW_FALSE;
     const std::string name = out_name_.empty() ? "/proc/self/fd/" + std::to_string(out_) : out_name_;
     wb_ = workbook_new_opt(name.c_str(), &o);
@@ -704,11 +705,9 @@ std::unique_ptr<tl_sink> tl_open_xlsx_writer(const char* path, unsigned long row
   std::string out_name;
   const int spool = open_temp(dir, "tapelens-spool", false, nullptr);
   const int out = spool < 0 ? -1 : open_temp(dir, "tapelens-xlsx", true, &out_name);
-  // The unnamed file is handed to libxlsxwriter by its /proc name.
-  const bool proc_ok = !out_name.empty() || access("/proc/self/fd", X_OK) == 0;
-  if (spool < 0 || out < 0 || !proc_ok) {
+  if (spool < 0 || out < 0) {
     const int e = errno;
-    fprintf(stderr, "ERROR: %s: cannot write in %s: %s\n", path, dir.c_str(), strerror(proc_ok ? e : ENOENT));
+    fprintf(stderr, "ERROR: %s: cannot write in %s: %s\n", path, dir.c_str(), strerror(e));
     if (spool >= 0) close(spool);
     if (out >= 0) close(out);
     if (!out_name.empty()) unlink(out_name.c_str());
