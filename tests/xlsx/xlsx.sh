@@ -3,10 +3,10 @@
 # cell with --split of the same inputs (check_xlsx.py), continued sheets,
 # and the failures that must leave FILE as it was and nothing else behind.
 #   xlsx.sh TAPELENS GEN_SAMPLE XLSX_ROWS
-source "$(dirname "$0")/../load/lib.sh"
 XLSX_ROWS=$(readlink -f "$3")
-PY=/usr/bin/python3
 CHECK=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/check_xlsx.py
+source "$(dirname "$0")/../load/lib.sh"
+PY=/usr/bin/python3
 $PY -c 'import openpyxl' || { echo "FAILED: $PY has no openpyxl (tools/install-deps.sh installs python3-openpyxl)"; exit 1; }
 
 # The names in a folder (but the error output and the FIFO of interrupt).
