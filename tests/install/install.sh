@@ -59,6 +59,11 @@ opts=$(bash --norc --noprofile -c 'source "$1"; COMP_WORDS=(tapelens --); COMP_C
 for opt in $(sed -n 's/^ *{"\([a-z_-]*\)", .*/\1/p' "$src/src/cli/tapelens.cpp"); do
   grep -qx -- "--$opt=\?" <<<"$opts" || fail "the completion does not offer --$opt"
 done
+# And every one is on --help.
+help=$("$root/bin/tapelens" --help)
+for opt in $(sed -n 's/^ *{"\([a-z_-]*\)", .*/\1/p' "$src/src/cli/tapelens.cpp"); do
+  grep -qE -- "--$opt([=[ ]|\$)" <<<"$help" || fail "--help does not list --$opt"
+done
 
 # make install with PREFIX and DESTDIR.
 cd "$src"
