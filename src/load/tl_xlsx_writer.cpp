@@ -9,6 +9,7 @@
 // nothing is left behind whenever the run stops.
 #include "tl_xlsx_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
