@@ -32,8 +32,9 @@ constexpr size_t kChunk = 32 * 1024;   // spool buffer of one layout
 constexpr size_t kCellMax = 32767;     // the most characters a cell holds
 constexpr int kMaxDecimals = 18;
 // Room beyond the largest sheet that putting the workbook together needs
-// (the small parts and the zip's own buffers).
-constexpr unsigned long long kCloseMargin = 16ull << 20;
+// (the small parts, the sheet's head and tail); a sheet's own room is freed
+// once it is in the zip.
+constexpr unsigned long long kCloseMargin = 1ull << 20;
 
 // A spooled layout row: this, then the record as read.
 struct row_head {
@@ -541,10 +542,12 @@ class xlsx_writer : public tl_sink {
       if (lanes_[static_cast<size_t>(i)].rows > 0 && !write_layout(i)) return false;
     }
     if (!write_rejects()) return false;
+    unsigned long long largest = 0;
+    if (!sheets_written(&largest)) return false;
     // The spool's room is the workbook's now.
     close(spool_);
     spool_ = -1;
-    return close_workbook();
+    return close_workbook(largest);
   }
 
   // The likely cause of a write that the library lost earlier (its errno
@@ -559,22 +562,26 @@ class xlsx_writer : public tl_sink {
     return EIO;
   }
 
-  // Puts the workbook together. libxlsxwriter does not check its writes of
-  // the sheets' XML to its temporary files: a failed one is found here
-  // (the rows' files), by the room left for the largest sheet, and by the
-  // pending SIGXFSZ (a file size limit).
-  bool close_workbook() {
-    unsigned long long largest = 0;
+  // libxlsxwriter does not check its writes of the sheets' XML to its
+  // temporary files: a failed one is found by the error flag of the rows'
+  // files (sheets_written), by the room left for putting the largest sheet
+  // together (close_workbook), and by the pending SIGXFSZ (a file size
+  // limit, in finish).
+  bool sheets_written(unsigned long long* largest) {
     for (lxw_worksheet* ws : sheets_) {
       FILE* f = ws->optimize_tmpfile;
       if (f == nullptr) continue;
       if (fflush(f) != 0 || ferror(f)) return fail_write(lost_write_cause());
       const off_t size = ftello(f);
-      if (size > 0 && static_cast<unsigned long long>(size) > largest) largest = static_cast<unsigned long long>(size);
+      if (size > 0 && static_cast<unsigned long long>(size) > *largest) *largest = static_cast<unsigned long long>(size);
     }
+    return true;
+  }
+
+  bool close_workbook(unsigned long long largest) {
     struct statvfs vfs;
     if (statvfs(dir_.c_str(), &vfs) == 0 &&
-        static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize < largest + kCloseMargin) {
+        static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize < largest + largest / 16 + kCloseMargin) {
       return fail_write(ENOSPC);
     }
     // The library reports its failures with the temporary file's name:

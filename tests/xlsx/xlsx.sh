@@ -151,20 +151,37 @@ rm long.bdt
 same "SIGINT while writing: nothing left behind" "$before" "$(names .)"
 
 echo "== full disk"
+# Disks of growing size: too small for the spool, for the sheet's XML, for
+# putting the workbook together, then large enough. Each run either writes
+# the whole workbook or fails and leaves FILE as it was, nothing else.
 mkdir full
-if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=8m tapelens-xlsx-full full 2>/dev/null; then
-  # Room for the spool but not for the sheet, and room for neither.
-  cp keep.orig full/keep.xlsx
-  for fill in 0 5; do
-    [ $fill -gt 0 ] && head -c ${fill}M /dev/zero >full/filler
+"$TAPELENS" --split=one-split one.bdt
+if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=4m tapelens-xlsx-full full 2>/dev/null; then
+  umount full
+  failed_runs=0 whole_runs=0
+  for mb in 4 12 20 28 36 44; do
+    mount -t tmpfs -o size=${mb}m tapelens-xlsx-full full
+    cp keep.orig full/keep.xlsx
     before=$(names full)
     "$TAPELENS" --xlsx=full/keep.xlsx one.bdt 2>err
-    same "full disk ($fill MB taken): status" 1 $?
-    same "full disk ($fill MB taken): message" "ERROR: full/keep.xlsx: cannot write: No space left on device" "$(cat err)"
-    check "full disk ($fill MB taken): FILE unchanged" cmp -s full/keep.xlsx keep.orig
-    same "full disk ($fill MB taken): nothing left behind" "$before" "$(names full)"
-    rm -f full/filler
+    status=$?
+    if [ $status = 0 ]; then
+      whole_runs=$((whole_runs + 1))
+      check "$mb MB disk: a whole workbook" $PY "$CHECK" full/keep.xlsx one-split
+    else
+      failed_runs=$((failed_runs + 1))
+      same "$mb MB disk: status and message" "1|ERROR: full/keep.xlsx: cannot write: No space left on device" "$status|$(cat err)"
+      check "$mb MB disk: FILE unchanged" cmp -s full/keep.xlsx keep.orig
+      same "$mb MB disk: nothing left behind" "$before" "$(names full)"
+    fi
+    umount full
   done
+  check "some disks too small, some large enough" test $failed_runs -ge 3 -a $whole_runs -ge 1
+  mount -t tmpfs -o size=8m tapelens-xlsx-full full
+  "$TAPELENS" --xlsx=full/keep.xlsx small.bdt hostile.bdt 2>err
+  same "a small workbook on a small disk: status" 0 $?
+  "$TAPELENS" --split=small-split small.bdt hostile.bdt
+  check "a small workbook on a small disk: as --split has it" $PY "$CHECK" full/keep.xlsx small-split
   umount full
 else
   echo "note: full disk not checked here (mounting a small tmpfs needs root)"
