@@ -10,8 +10,9 @@ rows (header included; 1048576 by default), then Rejects. Text cells equal
 the CSV text; amounts are numbers equal to the CSV decimal, in a number
 format with exactly their decimals; an amount that the CSV leaves empty
 because it holds no number shows the input's bytes as text in a cell with a
-fill, and its record is on Rejects. Prints what it checked; exits 1 on the
-first difference.
+fill, and its record is on Rejects; the header row is bold, frozen and
+filtered, and column widths grow with the field widths. Prints what it
+checked; exits 1 on the first difference.
 """
 import csv
 import re
@@ -160,12 +161,14 @@ for name, lay, data in parts:
                 if cell.fill.fgColor.rgb in (None, "00000000") or cell.fill.fill_type != "solid":
                     fail(where, col["column_name"], "not set apart", cell.fill)
                 styled += 1
-    for c in cols:
-        want = min(max(int(c["length"]) + (2 if c["decimals"] not in ("", "0") else 1), 6), 60) + 2
-        got = ws.column_dimensions[openpyxl.utils.get_column_letter(int(c["ordinal"]))].width
-        # libxlsxwriter adds the cell padding of Excel's width unit.
-        if not want <= got < want + 1:
-            fail(name, c["column_name"], "width", got, want)
+    # Widths follow the field widths: every column set, a wider field never
+    # in a narrower column, a 1-character field narrower than a 40-character one.
+    widths = sorted((int(c["length"]), ws.column_dimensions[openpyxl.utils.get_column_letter(int(c["ordinal"]))].width)
+                    for c in cols)
+    if any(w is None or w <= 0 for _, w in widths) or any(a[1] > b[1] for a, b in zip(widths, widths[1:])):
+        fail(name, "column widths", widths)
+    if widths[0][0] <= 1 and widths[-1][0] >= 40 and not widths[0][1] < widths[-1][1]:
+        fail(name, "column widths", widths[0], widths[-1])
 
 # Rejects, as tapelens_rejects: the record as text.
 for name, data in reject_parts:
