@@ -385,14 +385,14 @@ class xlsx_writer : public tl_sink {
   }
 
   bool write_summary() {
-    std::vector<std::string> head = {"file", "size", "digest", "records", "rejects"};
+    const char* head[] = {"name", "size", "digest", "records", "rejects"};
     lxw_worksheet* ws = workbook_add_worksheet(wb_, "Summary");
     if (ws == nullptr) return fail_write(EIO);
     sheets_.push_back(ws);
     const double widths[] = {width_of(name_width_), 14, 34, 12, 12};
     for (lxw_col_t c = 0; c < 5; c++) worksheet_set_column(ws, c, c, widths[c], nullptr);
     lxw_row_t r = 0;
-    for (lxw_col_t c = 0; c < 5; c++) worksheet_write_string(ws, r, c, head[c].c_str(), bold_);
+    for (lxw_col_t c = 0; c < 5; c++) worksheet_write_string(ws, r, c, head[c], bold_);
     for (const doc_info& d : docs_) {
       r++;
       worksheet_write_string(ws, r, 0, d.cell.c_str(), nullptr);

@@ -107,7 +107,7 @@ def check_frame(ws, header, nrows):
 
 # Summary: the inputs as tapelens_files, then the sheets of the layouts.
 summary = [[c.value for c in row] for row in book["Summary"].iter_rows()]
-if summary[0][:5] != ["file", "size", "digest", "records", "rejects"]:
+if summary[0][:5] != ["name", "size", "digest", "records", "rejects"]:
     fail("Summary header", summary[0])
 for f, row in zip(files, summary[1:]):
     want = [f["name"], int(f["size"]), f["digest"], int(f["records"]), int(f["rejects"])]
