@@ -8,7 +8,7 @@ _tapelens() {
   local opts="--anon --bodyonly --bill_date --csv --common --debug --database --help --recno
     --billing_number --output= --noheader --raw --summary --summarydetail --text --types --version
     --html --xml --billrecords --detailrecords --csrrecords
-    --sqlite= --postgres= --split=
+    --sqlite= --postgres= --split= --xlsx=
     --lrecl= --ebcdic --ebcdic= --progress= --jobs= --block=
     --names= --names-template --json --layouts=
     --check --totals --totals=bill --balance= --compare"
@@ -32,7 +32,7 @@ _tapelens() {
     case "$opt" in
       --progress) kind="auto always never" ;;
       --totals) kind="bill" ;;
-      --output | --names | --sqlite | --balance) kind="-f" ;;
+      --output | --names | --sqlite | --balance | --xlsx) kind="-f" ;;
       --split) kind="-d" ;;
       *) return 0 ;;
     esac

@@ -42,6 +42,7 @@ enum {
   kOptTotals,
   kOptBalance,
   kOptCompare,
+  kOptXlsx,
 };
 
 const struct option longopts[] = {
@@ -72,6 +73,7 @@ const struct option longopts[] = {
     {"sqlite", required_argument, nullptr, kOptSqlite},
     {"postgres", required_argument, nullptr, kOptPostgres},
     {"split", required_argument, nullptr, kOptSplit},
+    {"xlsx", required_argument, nullptr, kOptXlsx},
     // Long-only options of run-time names, JSON Lines and the record-key filter.
     {"names", required_argument, nullptr, kOptNames},
     {"names-template", no_argument, nullptr, kOptNamesTemplate},
@@ -129,6 +131,30 @@ const char kHelp[] =
     "  -1, --billrecords       display only Bill (10-XX-XX) Records\n"
     "  -3, --detailrecords     display only Supplemental Detail (30-XX-XX) Records\n"
     "  -4, --csrrecords        display only CSR (40-XX-XX) Records\n";
+
+// The options the lines above leave out, one line each in their style, so
+// that --help shows everything the program does (the manual page has the
+// details). Printed right after kHelp.
+const char* const kHelpMore[] = {
+    "  -a, --anon              set output format to CSV record lines alone",
+    "      --json              set output format to JSON Lines (one object per record)",
+    "      --sqlite=DB         load the records into the SQLite database file DB",
+    "      --postgres=CONN     load the records into PostgreSQL (libpq CONN string)",
+    "      --split=DIR         write one CSV file per layout into the folder DIR",
+    "      --xlsx=FILE         write one spreadsheet workbook (.xlsx) to FILE",
+    "      --layouts=KEYS      only the records of these record keys (comma-separated)",
+    "      --names=FILE        use the display names of the names file FILE",
+    "      --names-template    write the current names as a names file",
+    "      --lrecl=N           read fixed-length records of N bytes",
+    "      --ebcdic[=PAGE]     decode EBCDIC input (code page PAGE, IBM037 by default)",
+    "      --progress=WHEN     show a progress line: auto, always or never",
+    "      --jobs=N            convert on N threads (0, the default: one per core)",
+    "      --block=BYTES       cut inputs into blocks of BYTES for the threads",
+    "      --check             report every fault of each file (exit status 3 if any)",
+    "      --totals[=bill]     total every amount field per file (or per bill)",
+    "      --balance=RULES     compare totals with their details as RULES says",
+    "      --compare           compare two cycles: OLD NEW, counts and sums",
+};
 
 // Items 5 and 6 of the help: the supported standard and the web site.
 void print_supports() {
@@ -305,8 +331,8 @@ void report_output_failure(int err) {
           outfile == stdout ? "standard output" : outFileName, strerror(err));
 }
 
-// Database load: --sqlite, --postgres and --split, each a mode of its own
-// that no output format option goes with.
+// Database load: --sqlite, --postgres and --split, and the workbook of
+// --xlsx, each a mode of its own that no output format option goes with.
 bool tl_load_chosen = false;
 tl_mode_id tl_load_mode = tl_mode_id::format;
 const char* tl_load_target = nullptr;
@@ -371,7 +397,10 @@ bool audit_fits(int files) {
 bool take_load_option(int c, const char* arg) {
   if (tl_load_chosen) return false;
   tl_load_chosen = true;
-  tl_load_mode = c == kOptSqlite ? tl_mode_id::sqlite : c == kOptPostgres ? tl_mode_id::postgres : tl_mode_id::split;
+  tl_load_mode = c == kOptSqlite     ? tl_mode_id::sqlite
+                 : c == kOptPostgres ? tl_mode_id::postgres
+                 : c == kOptXlsx     ? tl_mode_id::xlsx
+                                     : tl_mode_id::split;
   tl_load_target = arg;
   return true;
 }
@@ -418,6 +447,7 @@ void usage(int status) {
     fputs(TL_NOTICE, stdout);
     printf("\nUsage: %s [OPTION]... [FILE]...\n", program_name);
     fputs(kHelp, stdout);
+    for (const char* line : kHelpMore) printf("%s\n", line);
     print_supports();
   } else {
     printf("Usage: %s [OPTION]... [FILE]...\n", program_name);
@@ -567,6 +597,7 @@ tl_opts_result read_options(int argc, char* argv[]) {
       case kOptSqlite:
       case kOptPostgres:
       case kOptSplit:
+      case kOptXlsx:
         if (!take_load_option(c, optarg)) return TL_OPTS_USAGE_ERROR;
         break;
       case kOptNames:

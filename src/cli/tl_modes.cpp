@@ -7,6 +7,7 @@
 #include "tl_split_writer.h"
 #include "tl_sqlite_writer.h"
 #include "tl_summary.h"
+#include "tl_xlsx_writer.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ const tl_mode kModes[] = {
     {tl_mode_id::sqlite, [](const request& r) { return tl_open_sqlite_writer(r.arg); }},
     {tl_mode_id::postgres, [](const request& r) { return tl_open_pg_writer(r.arg); }},
     {tl_mode_id::split, [](const request& r) { return tl_open_split_writer(r.arg); }},
+    {tl_mode_id::xlsx, [](const request& r) { return tl_open_xlsx_writer(r.arg); }},
     {tl_mode_id::check, [](const request& r) -> std::unique_ptr<tl_sink> { return tl_check_sink(r.form); }},
     {tl_mode_id::totals,
      [](const request& r) -> std::unique_ptr<tl_sink> { return tl_totals_sink(r.form, r.arg != nullptr); }},

@@ -8,7 +8,7 @@
 #include "tl_sink.h"
 
 // The modes, in the order of the table.
-enum class tl_mode_id { format, summary, json, sqlite, postgres, split, check, totals, balance, compare };
+enum class tl_mode_id { format, summary, json, sqlite, postgres, split, xlsx, check, totals, balance, compare };
 
 // What the options said to a mode: the value of its option (null for none)
 // and, for the audit modes, the form chosen with -t, -c, -w or --json.

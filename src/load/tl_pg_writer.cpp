@@ -88,11 +88,9 @@ class pg_writer : public tl_sink {
     maker_.reset();
     if (!command(conn_, "BEGIN")) return false;
     in_txn_ = true;
-    char size[24];
-    snprintf(size, sizeof size, "%lld", doc.size());
-    const char* params[] = {doc_, doc.size() >= 0 ? size : nullptr, TL_VERSION};
-    PGresult* r = pq.execParams(conn_, "INSERT INTO tapelens_files(name, size, version) VALUES($1, $2, $3) RETURNING file_id",
-                               3, nullptr, params, nullptr, nullptr, 0);
+    const char* params[] = {doc_, TL_VERSION};
+    PGresult* r = pq.execParams(conn_, "INSERT INTO tapelens_files(name, version) VALUES($1, $2) RETURNING file_id",
+                               2, nullptr, params, nullptr, nullptr, 0);
     if (pq.resultStatus(r) != PGRES_TUPLES_OK || pq.ntuples(r) != 1) {
       pq.clear(r);
       report("cannot record the file");
@@ -166,12 +164,14 @@ class pg_writer : public tl_sink {
     if (!send_all()) return fail_doc();
     char hex[33];
     tl_digest_hex(digest, hex);
-    std::string records = std::to_string(records_), rejects = std::to_string(rejects_);
-    const char* params[] = {hex, records.c_str(), rejects.c_str(), file_id_.c_str()};
+    // The size is of the bytes read, the ones the digest covers (an
+    // archive's member, a compressed file's content).
+    std::string records = std::to_string(records_), rejects = std::to_string(rejects_), size = std::to_string(e.bytes);
+    const char* params[] = {hex, records.c_str(), rejects.c_str(), file_id_.c_str(), size.c_str()};
     PGresult* r = pq.execParams(conn_,
-                               "UPDATE tapelens_files SET digest = $1, records = $2, rejects = $3, loaded_at = now()"
-                               " WHERE file_id = $4",
-                               4, nullptr, params, nullptr, nullptr, 0);
+                               "UPDATE tapelens_files SET digest = $1, records = $2, rejects = $3, loaded_at = now(),"
+                               " size = $5 WHERE file_id = $4",
+                               5, nullptr, params, nullptr, nullptr, 0);
     const bool ok = pq.resultStatus(r) == PGRES_COMMAND_OK;
     const char* state = pq.resultErrorField(r, PG_DIAG_SQLSTATE);
     const bool seen = !ok && state != nullptr && std::strcmp(state, "23505") == 0;

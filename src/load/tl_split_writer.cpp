@@ -32,7 +32,6 @@ class split_writer : public tl_sink {
 
   bool begin(const tl_document& doc) override {
     doc_ = doc.name();
-    doc_size_ = doc.size();
     file_id_++;
     records_ = rejects_ = 0;
     maker_.reset();
@@ -107,7 +106,8 @@ class split_writer : public tl_sink {
     line_ += ',';
     tl_append_csv_field(line_, doc_, std::strlen(doc_));
     line_ += ',';
-    if (doc_size_ >= 0) put_number(doc_size_);
+    // The bytes read, the ones the digest covers.
+    put_number(static_cast<long long>(e.bytes));
     line_ += std::string(",") + hex + ",";
     put_number(static_cast<long long>(records_));
     line_ += ',';
@@ -247,7 +247,6 @@ class split_writer : public tl_sink {
   std::vector<csv_file> files_;  // rejects, files, then one per layout
   std::string line_;
   const char* doc_ = "";
-  long long doc_size_ = -1;
   long long file_id_ = 0;
   unsigned long long records_ = 0;
   unsigned long long rejects_ = 0;

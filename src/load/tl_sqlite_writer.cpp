@@ -64,11 +64,10 @@ class sqlite_writer : public tl_sink {
       return false;
     }
     in_txn_ = true;
-    sqlite3_stmt* s = prepare("INSERT INTO tapelens_files(name, size, version) VALUES(?, ?, ?)");
+    sqlite3_stmt* s = prepare("INSERT INTO tapelens_files(name, version) VALUES(?, ?)");
     if (s == nullptr) return fail_doc();
     sq.bind_text(s, 1, doc_, -1, SQLITE_TRANSIENT);
-    if (doc.size() >= 0) sq.bind_int64(s, 2, doc.size());
-    sq.bind_text(s, 3, TL_VERSION, -1, SQLITE_STATIC);
+    sq.bind_text(s, 2, TL_VERSION, -1, SQLITE_STATIC);
     const bool ok = step_done(s);
     sq.finalize(s);
     if (!ok) return fail_doc();
@@ -123,13 +122,16 @@ class sqlite_writer : public tl_sink {
     char hex[33];
     tl_digest_hex(digest, hex);
     sqlite3_stmt* s = prepare(
-        "UPDATE tapelens_files SET digest = ?, records = ?, rejects = ?,"
+        "UPDATE tapelens_files SET size = ?, digest = ?, records = ?, rejects = ?,"
         " loaded_at = strftime('%Y-%m-%dT%H:%M:%SZ', 'now') WHERE file_id = ?");
     if (s == nullptr) return fail_doc();
-    sq.bind_text(s, 1, hex, 32, SQLITE_STATIC);
-    sq.bind_int64(s, 2, static_cast<sqlite3_int64>(records_));
-    sq.bind_int64(s, 3, static_cast<sqlite3_int64>(rejects_));
-    sq.bind_int64(s, 4, file_id_);
+    // The size is of the bytes read, the ones the digest covers (an
+    // archive's member, a compressed file's content).
+    sq.bind_int64(s, 1, static_cast<sqlite3_int64>(e.bytes));
+    sq.bind_text(s, 2, hex, 32, SQLITE_STATIC);
+    sq.bind_int64(s, 3, static_cast<sqlite3_int64>(records_));
+    sq.bind_int64(s, 4, static_cast<sqlite3_int64>(rejects_));
+    sq.bind_int64(s, 5, file_id_);
     const int rc = sq.step(s);
     sq.finalize(s);
     if ((rc & 0xff) == SQLITE_CONSTRAINT) {

@@ -36,7 +36,7 @@ text=$(MANWIDTH=100 man -l "$page" 2>"$work/man.err")
 grep -q "FIELD NAMES" <<<"$text" || fail "the manual has no field-name section"
 for opt in anon bodyonly bill_date csv common debug database help recno billing_number output noheader \
   raw summary summarydetail text types version html xml billrecords detailrecords csrrecords \
-  sqlite postgres split lrecl ebcdic progress names names-template json layouts check totals balance compare; do
+  sqlite postgres split xlsx lrecl ebcdic progress jobs block names names-template json layouts check totals balance compare; do
   grep -q -- "--$opt" <<<"$text" || fail "the manual does not document --$opt"
 done
 
@@ -58,6 +58,11 @@ opts=$(bash --norc --noprofile -c 'source "$1"; COMP_WORDS=(tapelens --); COMP_C
   _ "$root/share/bash-completion/completions/tapelens")
 for opt in $(sed -n '/kept abbreviation/!s/^ *{"\([a-z_-]*\)", .*/\1/p' "$src/src/cli/tapelens.cpp"); do
   grep -qx -- "--$opt=\?" <<<"$opts" || fail "the completion does not offer --$opt"
+done
+# And every one is on --help.
+help=$("$root/bin/tapelens" --help)
+for opt in $(sed -n '/kept abbreviation/!s/^ *{"\([a-z_-]*\)", .*/\1/p' "$src/src/cli/tapelens.cpp"); do
+  grep -qE -- "--$opt([=[ ]|\$)" <<<"$help" || fail "--help does not list --$opt"
 done
 
 # make install with PREFIX and DESTDIR.

@@ -47,6 +47,17 @@ same "the same columns as tapelens_columns says" "" \
 same "layouts" "r100101_01|100101.01|10|Bill record 100101.01" \
   "$(q -c "SELECT * FROM tapelens_layouts WHERE table_name = 'r100101_01'")"
 
+echo "== size and digest are of the bytes read"
+newdb
+gzip -c a.bdt >az.bdt.gz
+zip -q am.zip b.bdt
+"$TAPELENS" --postgres="$conn" az.bdt.gz am.zip
+same "compressed and archived: load" 0 $?
+same "size and digest of a compressed file's content and of an archive member" \
+  "1|$(wc -c <a.bdt | tr -d ' ')|$(digest a.bdt)
+2|$(wc -c <b.bdt | tr -d ' ')|$(digest b.bdt)" \
+  "$(q -c 'SELECT file_id, size, digest FROM tapelens_files ORDER BY file_id')"
+
 echo "== rejects and text bytes"
 newdb
 "$TAPELENS" --postgres="$conn" small.bdt hostile.bdt

@@ -42,6 +42,20 @@ r300305_00|300305.00|30|Supplemental Detail record 300305.00" \
 same "a table per layout met" "$(cut -c1-8 a.bdt b.bdt | sort -u | grep -c '^[134]')" \
   "$(( $(sq v.db 'SELECT count(*) FROM tapelens_layouts') + $(sq v.db "SELECT count(DISTINCT substr(raw, 1, 8)) FROM tapelens_rejects WHERE reason = 'unknown layout'") ))"
 
+echo "== size and digest are of the bytes read"
+gzip -c a.bdt >az.bdt.gz
+zip -q am.zip b.bdt
+"$TAPELENS" --sqlite=z.db az.bdt.gz am.zip
+same "compressed and archived: load" 0 $?
+plain() { echo "$(wc -c <"$1" | tr -d ' ')|$(xxh128sum "$1" | cut -d' ' -f1)"; }
+same "a compressed file: size and digest of its content" "$(plain a.bdt)" \
+  "$(sq z.db 'SELECT size, digest FROM tapelens_files WHERE file_id = 1')"
+same "an archive member: size and digest of the member" "$(plain b.bdt)" \
+  "$(sq z.db 'SELECT size, digest FROM tapelens_files WHERE file_id = 2')"
+"$TAPELENS" --split=zsplit az.bdt.gz am.zip
+same "--split: the same sizes and digests" "$(plain a.bdt) $(plain b.bdt)" \
+  "$(python3 -c 'import csv,sys; print(" ".join(r["size"] + "|" + r["digest"] for r in csv.DictReader(open("zsplit/tapelens_files.csv"))))')"
+
 echo "== rejects, views, text bytes (small.bdt, hostile.bdt)"
 "$TAPELENS" --sqlite=s.db small.bdt hostile.bdt
 same "load" 0 $?
