@@ -30,12 +30,6 @@ int tl_core(const char* psFileName, FILE* out) {
 
 namespace {
 
-#define TL_VERSION_LINE "Tapelens version " TL_VERSION "\r\n"
-#define TL_TEXT_HEADER TL_VERSION_LINE "\t============================\r\n"
-#define TL_PLAIN_TRAILER TL_NOTICE "\r\n" TL_WEBSITE "\r\n"
-#define TL_CSV_TRAILER "\"" TL_NOTICE "\"\r\n" TL_WEBSITE "\r\n"
-#define TL_XML_TRAILER "<!-- " TL_NOTICE " -->\r\n<!-- " TL_WEBSITE " -->\r\n"
-
 // The memory driver's formats: the database layout is the CSV one here.
 struct buf_format {
   tl_csv_state csv;

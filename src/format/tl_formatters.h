@@ -6,7 +6,15 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "tl_globals.h"
 #include "tl_out.h"
+
+// The texts of the document frames that the file and memory drivers share.
+#define TL_VERSION_LINE "Tapelens version " TL_VERSION "\r\n"
+#define TL_TEXT_HEADER TL_VERSION_LINE "\t============================\r\n"
+#define TL_PLAIN_TRAILER TL_NOTICE "\r\n" TL_WEBSITE "\r\n"
+#define TL_CSV_TRAILER "\"" TL_NOTICE "\"\r\n" TL_WEBSITE "\r\n"
+#define TL_XML_TRAILER "<!-- " TL_NOTICE " -->\r\n<!-- " TL_WEBSITE " -->\r\n"
 
 // The state a format keeps from one record to the next. Each sink holds its
 // own; the per-record entries of the formats below (psParseBDTrecord_csv and
