@@ -237,9 +237,12 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
     {
       std::lock_guard<std::mutex> lock(m_);
       if (prev != nullptr) prev->next = &s;
-      queue_.push_back(&s);
+      if (!threads_.empty()) queue_.push_back(&s);
     }
     cv_.notify_all();
+    // No thread to be had (resources exhausted): the block is converted
+    // here, in order, as a worker would.
+    if (threads_.empty()) convert(s);
     flight.push_back(&s);
     prev = &s;
   }
