@@ -12,8 +12,6 @@
 #include "tl_logging.h"
 #include "tl_sink.h"
 
-bool tl_record_wanted(const char* pucData, size_t len) { return tl_filter_pass(tl_filter::classes, pucData, len); }
-
 void tl_write(FILE* out, const char* s, size_t n) {
   if (n == 0 || tl_output_failed) return;
   if (fwrite(s, 1, n, out) != n) tl_output_failed = errno ? errno : EIO;

@@ -87,8 +87,7 @@ int psParseBDTcommonFields_html(const char* pucData, tl_out& psTarget);
 int psParseBDTfields_html(const char* pucData, int rindex, tl_out& psTarget);
 int psParseBDTfields_html_header(const char* pucData, int rindex, tl_out& psTarget);
 int psParseBDTfields_html_inline(const char* pucData, int rindex, tl_out& psTarget);
-// Returns 1 while an inline table is open (the driver closes it at the end).
-int iHTMLtableOpen();
+// Returns true while an inline table is open (the driver closes it at the end).
 inline bool tl_html_table_open(const tl_html_state& st) { return st.intable > 0; }
 
 // Database load layout; its state lasts the whole run.
