@@ -220,7 +220,8 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
       tl_blank_nuls(data, s.len);
       data[s.len] = '\0';
       unsigned long long line = 0;
-      for (size_t at = 0; at < s.len && ok && !tl_shutdown && !tl_output_failed;) {
+      // The record in hand is finished when a signal comes, as on one thread.
+      for (size_t at = 0; at < s.len && ok && (at == 0 || !tl_shutdown) && !tl_output_failed;) {
         const size_t n = tl_cut_piece(data + at, s.len - at, true);
         line++;
         char* rec = data + at;
