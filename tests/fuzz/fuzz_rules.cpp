@@ -25,6 +25,7 @@ class fz_doc : public tl_document {
   long long size() const override { return -1; }
   long long consumed() const override { return 0; }
   int next_record(const char**, unsigned long*) override { return -1; }
+  long next_bytes(char*, size_t) override { return 0; }
   bool failed() const override { return false; }
 };
 
