@@ -41,7 +41,9 @@ failed=0
 for h in "${harnesses[@]}"; do
   corpus=$work/corpus/$h
   artifacts=$work/artifacts/$h
+  # Harnesses that write a file per input do it in memory where they can.
   tmp=$work/tmp/$h
+  [ -d /dev/shm ] && [ -w /dev/shm ] && tmp=/dev/shm/tapelens-fuzz-$h
   log=$work/$h.log
   rm -rf "$artifacts" "$tmp"
   mkdir -p "$corpus" "$artifacts" "$tmp"

@@ -29,6 +29,9 @@ namespace {
 // the default code page when an input first needs it.
 tl_byte_table ebcdic_table;
 bool ebcdic_ready = false;
+// The table last made and the code page it was made from: making it takes
+// iconv and 64K pairs, so the same page again reuses it.
+std::string ebcdic_made_for;
 
 const tl_byte_table* table_for_input() {
   if (!ebcdic_ready) tl_input_set_codepage(kTlEbcdicDefault);
@@ -274,9 +277,15 @@ void tl_input_reset() {
 }
 
 bool tl_input_set_codepage(const char* codepage) {
+  const char* page = codepage != nullptr ? codepage : kTlEbcdicDefault;
+  if (!ebcdic_made_for.empty() && ebcdic_made_for == page) {
+    ebcdic_ready = true;
+    return true;
+  }
   unsigned char t[256];
-  if (!tl_ebcdic_table(codepage != nullptr ? codepage : kTlEbcdicDefault, t)) return false;
+  if (!tl_ebcdic_table(page, t)) return false;
   tl_byte_table_make(ebcdic_table, t);
+  ebcdic_made_for = page;
   ebcdic_ready = true;
   return true;
 }
