@@ -106,11 +106,11 @@ class format_sink final : public tl_sink {
 
   bool join(tl_sink& worker) override {
     format_sink& w = static_cast<format_sink&>(worker);  // a fork of this one
-    w.flush();
     flush();
     if (!w.errors_.empty()) fputs(w.errors_.c_str(), stderr);
-    tl_write(out_.file(), w.spill_.data(), w.spill_.size());
-    w.spill_.clear();
+    tl_write(out_.file(), w.o_.buf, w.o_.len);
+    w.o_.start = 0;
+    w.o_.clear();
     w.errors_.clear();
     return true;
   }
@@ -195,11 +195,27 @@ class format_sink final : public tl_sink {
     return 0;
   }
 
+  // Makes room for a record: a sink writing out writes what it gathered; a
+  // worker keeps its block's output whole, in a buffer that grows (rarely:
+  // its size stays for the blocks after), so that it is copied only once,
+  // when it is written out.
   void flush() {
-    if (!out_.memory()) tl_write(out_.file(), o_.buf, o_.len);
-    else spill_.append(o_.buf, o_.len);
+    if (out_.memory()) {
+      grow();
+      return;
+    }
+    tl_write(out_.file(), o_.buf, o_.len);
     o_.start = 0;
     o_.clear();
+  }
+
+  void grow() {
+    const size_t cap = o_.cap * 2;
+    std::unique_ptr<char[]> bigger(new char[cap]);
+    std::memcpy(bigger.get(), o_.buf, o_.len + 1);
+    buf_ = std::move(bigger);
+    o_.buf = buf_.get();
+    o_.cap = cap;
   }
 
   void header() {
@@ -266,7 +282,6 @@ class format_sink final : public tl_sink {
   tl_db_state* db_;
   std::unique_ptr<char[]> buf_;
   tl_out o_;
-  std::string spill_;   // a worker's output of its block
   std::string errors_;  // a worker's messages of its block
 };
 

@@ -182,29 +182,49 @@ inline size_t leading_zeros(const char* p, size_t m) {
 
 tl_json_writer::tl_json_writer(FILE* out) : tl_json_writer(tl_target::stream(out)) {}
 
-tl_json_writer::tl_json_writer(tl_target out) : out_(out), buf_(static_cast<char*>(malloc(kBufferBytes))) {}
+tl_json_writer::tl_json_writer(tl_target out)
+    : out_(out), buf_(static_cast<char*>(malloc(kBufferBytes))), cap_(buf_ != nullptr ? kBufferBytes : 0) {}
 
 tl_json_writer::~tl_json_writer() { free(buf_); }
 
-void tl_json_writer::emit(const char* p, size_t n) {
-  if (!out_.memory()) tl_write(out_.file(), p, n);
-  else spill_.append(p, n);
-}
-
 void tl_json_writer::flush() {
-  emit(buf_, used_);
+  tl_write(out_.file(), buf_, used_);
   used_ = 0;
 }
 
-std::unique_ptr<tl_sink> tl_json_writer::fork() { return std::unique_ptr<tl_sink>(new tl_json_writer(tl_target::into_memory())); }
+// A worker keeps its block's output whole, in a buffer that grows (rarely:
+// its size stays for the blocks after), so that it is copied only once,
+// when it is written out. Returns false when no memory is to be had.
+bool tl_json_writer::grow(size_t room) {
+  size_t cap = cap_;
+  while (cap - used_ < room) cap *= 2;
+  char* bigger = static_cast<char*>(realloc(buf_, cap));
+  if (bigger == nullptr) return false;
+  buf_ = bigger;
+  cap_ = cap;
+  return true;
+}
+
+std::unique_ptr<tl_sink> tl_json_writer::fork() {
+  // The texts are made once, here, and copied: making them takes longer
+  // than a block.
+  if (built_ != tl_name_texts::names_generation()) build();
+  std::unique_ptr<tl_json_writer> w(new tl_json_writer(tl_target::into_memory()));
+  w->pool_ = pool_;
+  w->steps_ = steps_;
+  w->layouts_ = layouts_;
+  w->shared_ = shared_;
+  w->built_ = built_;
+  return std::unique_ptr<tl_sink>(w.release());
+}
 
 bool tl_json_writer::join(tl_sink& worker) {
   tl_json_writer& w = static_cast<tl_json_writer&>(worker);
-  w.flush();
   flush();
-  tl_write(out_.file(), w.spill_.data(), w.spill_.size());
-  w.spill_.clear();
-  return !tl_output_failed;
+  tl_write(out_.file(), w.buf_, w.used_);
+  w.used_ = 0;
+  if (w.no_memory_) fprintf(stderr, "ERROR: out of memory for the JSON output buffer\n");
+  return !tl_output_failed && !w.no_memory_;
 }
 
 void tl_json_writer::build() {
@@ -487,7 +507,14 @@ bool tl_json_writer::record(const char* rec, size_t len, unsigned long long line
   const int rindex = iFindBDTrecord(rec);
   const bool known = rindex >= 0;
   const size_t room = prefix_.size() + (known ? layouts_[static_cast<size_t>(rindex)].room : 0) + kUnknownRoom;
-  if (kBufferBytes - used_ < room) flush();  // never with the catalogue's layouts
+  if (cap_ - used_ < room) {
+    if (!out_.memory()) {
+      flush();  // never with the catalogue's layouts
+    } else if (!grow(room)) {
+      no_memory_ = true;
+      return false;
+    }
+  }
   char* d = buf_ + used_;
   copy_text(d, prefix_.data(), prefix_len_);
   d = put_number(line, d + prefix_len_);
@@ -504,8 +531,8 @@ bool tl_json_writer::record(const char* rec, size_t len, unsigned long long line
     d += 3;
   }
   used_ = static_cast<size_t>(d - buf_);
-  if (used_ >= kChunk) {
-    emit(buf_, kChunk);
+  if (used_ >= kChunk && !out_.memory()) {
+    tl_write(out_.file(), buf_, kChunk);
     used_ -= kChunk;
     std::memmove(buf_, buf_ + kChunk, used_);
   }

@@ -86,12 +86,13 @@ class tl_json_writer final : public tl_sink {
 
   void build();
   void flush();
-  void emit(const char* p, size_t n);
+  bool grow(size_t room);
   char* put_record(int rindex, const char* rec, size_t len, char* d);
 
-  tl_target out_;  // memory for a worker, which writes into spill_
-  std::string spill_;
+  tl_target out_;  // memory for a worker, whose buffer then holds its block
   char* buf_;
+  size_t cap_;
+  bool no_memory_ = false;  // a worker's buffer could not grow
   size_t used_ = 0;
   std::string prefix_;  // {"file":NAME,"line": and room to copy it in sixteens
   size_t prefix_len_ = 0;
