@@ -2,6 +2,7 @@
 #include "tl_blocks.h"
 
 #include <csignal>
+#include <algorithm>
 #include <cstring>
 #include <pthread.h>
 
@@ -13,6 +14,8 @@ namespace {
 
 // Bytes in flight stay bounded whatever the jobs: at most this many blocks.
 constexpr size_t kMaxSlots = 16;
+constexpr size_t kAutoBlock = 1 << 17;
+constexpr size_t kAutoInHand = 1 << 20;
 
 // Runs fn with one record text NUL-terminated in place (the byte after it
 // is put back), as the formatters take records.
@@ -27,9 +30,13 @@ inline void with_nul(char* rec, size_t len, F fn) {
 }  // namespace
 
 tl_block_runner::tl_block_runner(tl_sink& sink, int jobs, size_t block)
-    : sink_(sink), jobs_(jobs), block_(block < 256 ? 256 : block) {
+    : sink_(sink), jobs_(jobs) {
   size_t n = static_cast<size_t>(jobs) * 2;
   if (n > kMaxSlots) n = kMaxSlots;
+  // Unless told, blocks of 128 KB, and smaller when many are in hand: a
+  // block's output may be ten times its size.
+  if (block == 0) block = std::min<size_t>(kAutoBlock, kAutoInHand / n);
+  block_ = block < 256 ? 256 : block;
   if (static_cast<size_t>(jobs_) > n) jobs_ = static_cast<int>(n);
   for (size_t i = 0; i < n; i++) {
     std::unique_ptr<slot> s(new slot);

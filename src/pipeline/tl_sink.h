@@ -192,10 +192,11 @@ bool tl_record_loop(Sink& sink, tl_document& doc, tl_filter filter, tl_hasher* h
 int tl_feed(tl_sink& sink, const char* arg);
 
 // How the driver runs a sink that can fork workers: on this many threads
-// (1: on the calling thread alone), in blocks of about this many bytes.
+// (1: on the calling thread alone), in blocks of about this many bytes (0:
+// chosen so that the blocks in hand stay small whatever the jobs).
 struct tl_pipeline_settings {
   int jobs = 1;
-  size_t block = 1 << 17;
+  size_t block = 0;
 };
 extern tl_pipeline_settings tl_pipeline_opts;
 
