@@ -12,8 +12,6 @@
 #include "tl_logging.h"
 #include "tl_sink.h"
 
-bool tl_record_wanted(const char* pucData, size_t len) { return tl_filter_pass(tl_filter::classes, pucData, len); }
-
 void tl_write(FILE* out, const char* s, size_t n) {
   if (n == 0 || tl_output_failed) return;
   if (fwrite(s, 1, n, out) != n) tl_output_failed = errno ? errno : EIO;
@@ -29,12 +27,6 @@ int tl_core(const char* psFileName, FILE* out) {
 }
 
 namespace {
-
-#define TL_VERSION_LINE "Tapelens version " TL_VERSION "\r\n"
-#define TL_TEXT_HEADER TL_VERSION_LINE "\t============================\r\n"
-#define TL_PLAIN_TRAILER TL_NOTICE "\r\n" TL_WEBSITE "\r\n"
-#define TL_CSV_TRAILER "\"" TL_NOTICE "\"\r\n" TL_WEBSITE "\r\n"
-#define TL_XML_TRAILER "<!-- " TL_NOTICE " -->\r\n<!-- " TL_WEBSITE " -->\r\n"
 
 // The memory driver's formats: the database layout is the CSV one here.
 struct buf_format {

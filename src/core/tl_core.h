@@ -24,11 +24,6 @@ void psReadBDTclose();
 // record was delivered, -1 at the end (location reset to 0).
 int psReadBDTbuf(const char* psBuffer, char* pucData, long* plByteLocation, long lBufferLength);
 
-// Returns true when the record passes the record filters of the settings
-// (the record classes of -1, -3, -4, and the record keys of --layouts),
-// which every conversion mode applies.
-bool tl_record_wanted(const char* pucData, size_t len);
-
 // Writes n bytes to the output stream; a failed write is remembered in
 // tl_output_failed (with its errno) so the run stops and reports it.
 void tl_write(FILE* out, const char* s, size_t n);

@@ -128,8 +128,6 @@ int init_bdt_html() {
   return 0;
 }
 
-int iHTMLtableOpen() { return tl_html_table_open(html_state) ? 1 : 0; }
-
 int psHTML_tl_header(tl_out& outfile, const char* customer, int print_header) {
   if (bodyonly_flag != 1) {
     outfile.lit(

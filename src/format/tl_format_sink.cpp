@@ -27,12 +27,6 @@ tl_format tl_format_chosen() {
 
 namespace {
 
-#define TL_VERSION_LINE "Tapelens version " TL_VERSION "\r\n"
-#define TL_TEXT_HEADER TL_VERSION_LINE "\t============================\r\n"
-#define TL_PLAIN_TRAILER TL_NOTICE "\r\n" TL_WEBSITE "\r\n"
-#define TL_CSV_TRAILER "\"" TL_NOTICE "\"\r\n" TL_WEBSITE "\r\n"
-#define TL_XML_TRAILER "<!-- " TL_NOTICE " -->\r\n<!-- " TL_WEBSITE " -->\r\n"
-
 // Output of one record: at most this many bytes (the NUL included); more is
 // an error the record is reported for.
 constexpr size_t kRecordOutput = 16384;

@@ -6,7 +6,15 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "tl_globals.h"
 #include "tl_out.h"
+
+// The texts of the document frames that the file and memory drivers share.
+#define TL_VERSION_LINE "Tapelens version " TL_VERSION "\r\n"
+#define TL_TEXT_HEADER TL_VERSION_LINE "\t============================\r\n"
+#define TL_PLAIN_TRAILER TL_NOTICE "\r\n" TL_WEBSITE "\r\n"
+#define TL_CSV_TRAILER "\"" TL_NOTICE "\"\r\n" TL_WEBSITE "\r\n"
+#define TL_XML_TRAILER "<!-- " TL_NOTICE " -->\r\n<!-- " TL_WEBSITE " -->\r\n"
 
 // The state a format keeps from one record to the next. Each sink holds its
 // own; the per-record entries of the formats below (psParseBDTrecord_csv and
@@ -79,8 +87,7 @@ int psParseBDTcommonFields_html(const char* pucData, tl_out& psTarget);
 int psParseBDTfields_html(const char* pucData, int rindex, tl_out& psTarget);
 int psParseBDTfields_html_header(const char* pucData, int rindex, tl_out& psTarget);
 int psParseBDTfields_html_inline(const char* pucData, int rindex, tl_out& psTarget);
-// Returns 1 while an inline table is open (the driver closes it at the end).
-int iHTMLtableOpen();
+// Returns true while an inline table is open (the driver closes it at the end).
 inline bool tl_html_table_open(const tl_html_state& st) { return st.intable > 0; }
 
 // Database load layout; its state lasts the whole run.

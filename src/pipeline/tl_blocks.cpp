@@ -240,8 +240,9 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
     if (prev == nullptr && !more) {
       // A document of one block stays on this thread.
       unsigned long long line = 0;
+      // The record in hand is finished when a signal comes, as on one thread.
       each_piece(s.data.get(), s.len, [&](char* rec, size_t n, const uint64_t* mask) {
-        if (!ok || tl_shutdown || tl_output_failed) return false;
+        if (!ok || (line > 0 && tl_shutdown) || tl_output_failed) return false;
         line++;
         if (tl_filter_pass(filter, rec, n)) {
           if (mask != nullptr) sink_.nuls(mask);
@@ -257,9 +258,12 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
     {
       std::lock_guard<std::mutex> lock(m_);
       if (prev != nullptr) prev->next = &s;
-      queue_.push_back(&s);
+      if (!threads_.empty()) queue_.push_back(&s);
     }
     cv_.notify_all();
+    // No thread to be had (resources exhausted): the block is converted
+    // here, in order, as a worker would.
+    if (threads_.empty()) convert(s);
     flight.push_back(&s);
     prev = &s;
   }
