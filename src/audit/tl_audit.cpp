@@ -33,6 +33,7 @@ tl_amount_plan::tl_amount_plan() {
 bool tl_is_bill_start(const char* rec, size_t len) { return len >= 8 && std::memcmp(rec, "10010100", 8) == 0; }
 
 bool tl_audit_out::flush() {
+  if (memory_) return !tl_output_failed;
   if (!buf_.empty() && !tl_output_failed) tl_write(outfile, buf_.data(), buf_.size());
   buf_.clear();
   return !tl_output_failed;

@@ -77,16 +77,27 @@ inline bool tl_read_amount(const char* rec, size_t region, const tl_amount_field
 bool tl_is_bill_start(const char* rec, size_t len);
 
 // The output of an audit mode: text gathered in a large buffer and written
-// to the run's output stream in big pieces.
+// to the run's output stream in big pieces; a worker's (memory) is gathered
+// whole until its block is joined.
 class tl_audit_out {
  public:
-  tl_audit_out() { buf_.reserve(kChunk + 4096); }
+  explicit tl_audit_out(bool memory = false) : memory_(memory) {
+    if (!memory) buf_.reserve(kChunk + 4096);
+  }
   std::string& text() { return buf_; }
   // Writes the buffer when it has grown past a chunk. Returns false when the
   // output has failed.
-  bool maybe_flush() { return buf_.size() < kChunk ? true : flush(); }
-  // Writes what is buffered. Returns false when the output has failed.
+  bool maybe_flush() { return buf_.size() < kChunk || memory_ ? true : flush(); }
+  // Writes what is buffered (not for memory). Returns false when the output
+  // has failed.
   bool flush();
+  // Appends what a worker gathered, emptying it. Returns false when the
+  // output has failed.
+  bool take(tl_audit_out& worker) {
+    buf_ += worker.buf_;
+    worker.buf_.clear();
+    return maybe_flush();
+  }
   // Appends pieces of text.
   void put(const char* p, size_t n) { buf_.append(p, n); }
   void put(const std::string& s) { buf_ += s; }
@@ -111,6 +122,7 @@ class tl_audit_out {
 
  private:
   static constexpr size_t kChunk = 1 << 16;
+  bool memory_;
   std::string buf_;
 };
 

@@ -37,6 +37,8 @@ struct state {
   unsigned long long count[kinds] = {};   // findings in the input
 };
 
+// It runs on one thread (no fork): each section's sums, and the findings
+// they give, depend on every record of the bill before them.
 class balance_sink : public tl_audit_sink {
  public:
   balance_sink(tl_audit_form form, std::vector<tl_rule> rules)

@@ -11,22 +11,39 @@ namespace {
 enum kind { unknown_layout, short_record, long_record, bad_amount, bad_byte, kinds };
 const char* const kKindName[kinds] = {"unknown-layout", "short-record", "long-record", "bad-amount", "bad-byte"};
 
-class check_sink : public tl_audit_sink {
+class check_sink final : public tl_audit_sink {
  public:
-  explicit check_sink(tl_audit_form form) : json_(form == tl_audit_form::json) {}
+  // worker: a fork, whose fault lines are gathered for its block.
+  check_sink(tl_audit_form form, bool worker) : form_(form), json_(form == tl_audit_form::json), o_(worker) {}
+
+  std::unique_ptr<tl_sink> fork() override { return std::make_unique<check_sink>(form_, true); }
+
+  // A worker's block: its fault lines, then its counts added to the input's.
+  bool join(tl_sink& worker) override {
+    check_sink& w = static_cast<check_sink&>(worker);
+    records_ += w.records_;
+    faults_ += w.faults_;
+    for (int k = 0; k < kinds; k++) by_kind_[k] += w.by_kind_[k];
+    w.zero();
+    return o_.take(w.o_);
+  }
+
+  bool records(tl_document& doc, tl_filter filter, tl_hasher* hash, tl_doc_end& e) override {
+    return tl_record_loop(*this, doc, filter, hash, e);
+  }
+
+  // The reader gives a NUL as a blank: where there was one is a bad byte.
+  bool wants_nuls() const override { return true; }
+  void nuls(const uint64_t* mask) override { nuls_ = mask; }
 
   bool begin(const tl_document& doc) override {
     name_ = doc.name();
-    doc_ = &doc;
-    records_ = 0;
-    faults_ = 0;
-    for (auto& k : by_kind_) k = 0;
+    zero();
     return true;
   }
 
   bool record(const char* rec, size_t len, unsigned long long line) override {
     records_++;
-    nuls_ = doc_->nuls();
     const size_t content = tl_record_content(rec, len);
     const size_t region = tl_value_region(content);
     const int r = iFindBDTrecord(rec);
@@ -91,6 +108,7 @@ class check_sink : public tl_audit_sink {
       }
     }
     bytes(rec, next_byte, region, line);
+    nuls_ = nullptr;
     return o_.maybe_flush();
   }
 
@@ -146,6 +164,12 @@ class check_sink : public tl_audit_sink {
   bool findings() const override { return all_faults_ > 0; }
 
  private:
+  void zero() {
+    records_ = 0;
+    faults_ = 0;
+    for (auto& k : by_kind_) k = 0;
+  }
+
   void counts(unsigned long long records, unsigned long long faults) {
     o_.num(records);
     o_.put(" records, ");
@@ -237,12 +261,12 @@ class check_sink : public tl_audit_sink {
     }
   }
 
+  const tl_audit_form form_;
   const bool json_;
   const tl_amount_plan plan_;
   tl_audit_out o_;
   std::string name_;
-  const tl_document* doc_ = nullptr;
-  const uint64_t* nuls_ = nullptr;
+  const uint64_t* nuls_ = nullptr;  // where the record in hand held NULs, if it did
   const char* rec_ = nullptr;  // the record in hand
   size_t content_ = 0;
   int rindex_ = -1;
@@ -255,4 +279,4 @@ class check_sink : public tl_audit_sink {
 
 }  // namespace
 
-std::unique_ptr<tl_audit_sink> tl_check_sink(tl_audit_form form) { return std::make_unique<check_sink>(form); }
+std::unique_ptr<tl_audit_sink> tl_check_sink(tl_audit_form form) { return std::make_unique<check_sink>(form, false); }

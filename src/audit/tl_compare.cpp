@@ -38,10 +38,11 @@ std::string percent(__int128 old_value, __int128 diff) {
 
 __int128 magnitude(__int128 v) { return v < 0 ? -v : v; }
 
-class compare_sink : public tl_audit_sink {
+class compare_sink final : public tl_audit_sink {
  public:
-  explicit compare_sink(tl_audit_form form) : form_(form) {
-    for (int s = 0; s < 2; s++) {
+  // worker: a fork, which adds up its blocks as side 0 for the join.
+  compare_sink(tl_audit_form form, bool worker) : form_(form), o_(worker), side_(worker ? 0 : -1) {
+    for (int s = 0; s < (worker ? 1 : 2); s++) {
       records_[s].assign(static_cast<size_t>(bdtr_count), 0);
       sums_[s].assign(plan_.fields().size(), 0);
     }
@@ -52,6 +53,29 @@ class compare_sink : public tl_audit_sink {
     if (side_ >= 1) return false;
     names_[++side_] = arg;
     return true;
+  }
+
+  std::unique_ptr<tl_sink> fork() override { return std::make_unique<compare_sink>(form_, true); }
+
+  // A worker's block: its counts and sums added to the side in hand.
+  bool join(tl_sink& worker) override {
+    compare_sink& w = static_cast<compare_sink&>(worker);
+    const size_t s = static_cast<size_t>(side_);
+    for (int r = 0; r < bdtr_count; r++) {
+      const size_t ri = static_cast<size_t>(r);
+      if (w.records_[0][ri] == 0) continue;  // nor does it hold a sum
+      records_[s][ri] += w.records_[0][ri];
+      w.records_[0][ri] = 0;
+      for (size_t i = plan_.first(r); i < plan_.first(r) + plan_.count(r); i++) {
+        sums_[s][i] += w.sums_[0][i];
+        w.sums_[0][i] = 0;
+      }
+    }
+    return true;
+  }
+
+  bool records(tl_document& doc, tl_filter filter, tl_hasher* hash, tl_doc_end& e) override {
+    return tl_record_loop(*this, doc, filter, hash, e);
   }
 
   bool begin(const tl_document&) override { return true; }
@@ -365,7 +389,7 @@ class compare_sink : public tl_audit_sink {
   const tl_audit_form form_;
   const tl_amount_plan plan_;
   tl_audit_out o_;
-  int side_ = -1;
+  int side_;  // 0 for OLD, 1 for NEW; a worker's is 0
   std::string names_[2];
   std::vector<unsigned long long> records_[2];
   std::vector<__int128> sums_[2];
@@ -374,4 +398,4 @@ class compare_sink : public tl_audit_sink {
 
 }  // namespace
 
-std::unique_ptr<tl_audit_sink> tl_compare_sink(tl_audit_form form) { return std::make_unique<compare_sink>(form); }
+std::unique_ptr<tl_audit_sink> tl_compare_sink(tl_audit_form form) { return std::make_unique<compare_sink>(form, false); }

@@ -15,16 +15,68 @@ constexpr size_t kStartWidth = 5;
 constexpr size_t kCountWidth = 10;
 constexpr size_t kSumWidth = 22;
 
-class totals_sink : public tl_audit_sink {
+// The counts and sums of a bill or input, or of a part of one.
+struct tally {
+  std::vector<unsigned long long> records;  // per layout
+  std::vector<unsigned long long> numbers;  // per field of the plan
+  std::vector<__int128> sums;
+  std::vector<int> met;  // layouts met, in the order met
+
+  explicit tally(const tl_amount_plan& plan)
+      : records(static_cast<size_t>(bdtr_count), 0), numbers(plan.fields().size(), 0), sums(plan.fields().size(), 0) {
+    met.reserve(static_cast<size_t>(bdtr_count));
+  }
+
+  // Adds o, and empties it.
+  void take(tally& o, const tl_amount_plan& plan) {
+    for (int r : o.met) {
+      const size_t ri = static_cast<size_t>(r);
+      if (records[ri] == 0) met.push_back(r);
+      records[ri] += o.records[ri];
+      o.records[ri] = 0;
+      for (size_t i = plan.first(r); i < plan.first(r) + plan.count(r); i++) {
+        numbers[i] += o.numbers[i];
+        sums[i] += o.sums[i];
+        o.numbers[i] = 0;
+        o.sums[i] = 0;
+      }
+    }
+    o.met.clear();
+  }
+};
+
+class totals_sink final : public tl_audit_sink {
  public:
-  totals_sink(tl_audit_form form, bool per_bill)
-      : form_(form),
-        per_bill_(per_bill),
-        records_(static_cast<size_t>(bdtr_count), 0),
-        numbers_(plan_.fields().size(), 0),
-        sums_(plan_.fields().size(), 0) {
-    met_.reserve(static_cast<size_t>(bdtr_count));
-    if (form_ == tl_audit_form::csv) o_.put("file,bill,record_key,start,field,records,numbers,sum\r\n");
+  // worker: a fork, which writes the bills that begin and end in its block
+  // and keeps the rest for the join.
+  totals_sink(tl_audit_form form, bool per_bill, bool worker)
+      : form_(form), per_bill_(per_bill), worker_(worker), o_(worker), bill_(plan_), head_(plan_) {
+    if (form_ == tl_audit_form::csv && !worker) o_.put("file,bill,record_key,start,field,records,numbers,sum\r\n");
+  }
+
+  std::unique_ptr<tl_sink> fork() override { return std::make_unique<totals_sink>(form_, per_bill_, true); }
+
+  // A worker's block: the records before its first bill record end the bill
+  // in hand; the bills it wrote follow; the bill it began last is in hand.
+  bool join(tl_sink& worker) override {
+    totals_sink& w = static_cast<totals_sink&>(worker);
+    if (!w.split_) {
+      bill_.take(w.bill_, plan_);
+      return true;
+    }
+    bill_.take(w.head_, plan_);
+    emit(bill_);
+    if (!w.o_.text().empty() && headed_ && form_ == tl_audit_form::text) o_.put('\n');
+    headed_ = headed_ || w.headed_;
+    std::swap(bill_, w.bill_);  // the worker's is left empty by the emit above
+    bill_line_ = w.bill_line_;
+    w.split_ = false;
+    w.headed_ = false;
+    return o_.take(w.o_);
+  }
+
+  bool records(tl_document& doc, tl_filter filter, tl_hasher* hash, tl_doc_end& e) override {
+    return tl_record_loop(*this, doc, filter, hash, e);
   }
 
   bool begin(const tl_document& doc) override {
@@ -35,49 +87,56 @@ class totals_sink : public tl_audit_sink {
 
   bool record(const char* rec, size_t len, unsigned long long line) override {
     if (per_bill_ && tl_is_bill_start(rec, len)) {
-      emit();
+      if (worker_ && !split_) {
+        // The bill in hand began before the block: the join ends it.
+        std::swap(head_, bill_);
+        split_ = true;
+      } else {
+        emit(bill_);
+      }
       bill_line_ = line;
     }
     const int r = iFindBDTrecord(rec);
     if (r < 0) return true;  // --check reports unknown layouts
-    if (records_[static_cast<size_t>(r)]++ == 0) met_.push_back(r);
+    tally& t = bill_;
+    if (t.records[static_cast<size_t>(r)]++ == 0) t.met.push_back(r);
     const size_t region = tl_value_region(tl_record_content(rec, len));
     const size_t first = plan_.first(r), n = plan_.count(r);
     const tl_amount_field* f = plan_.fields().data() + first;
     for (size_t i = 0; i < n; i++) {
       int64_t units;
       if (!tl_read_amount(rec, region, f[i], &units)) continue;
-      numbers_[first + i]++;
-      sums_[first + i] += units;
+      t.numbers[first + i]++;
+      t.sums[first + i] += units;
     }
     return o_.maybe_flush();
   }
 
   bool end(const tl_doc_end&) override {
-    emit();
+    emit(bill_);
     return o_.maybe_flush();
   }
 
   bool finish() override { return o_.flush(); }
 
  private:
-  // Writes the rows of the bill or input in hand and starts afresh.
-  void emit() {
-    if (met_.empty()) return;
-    std::sort(met_.begin(), met_.end());
+  // Writes the rows of the bill or input t and empties it.
+  void emit(tally& t) {
+    if (t.met.empty()) return;
+    std::sort(t.met.begin(), t.met.end());
     if (form_ == tl_audit_form::text) heading();
-    for (int r : met_) {
+    for (int r : t.met) {
       const size_t ri = static_cast<size_t>(r);
-      row(r, nullptr, records_[ri], 0, 0);
+      row(r, nullptr, t.records[ri], 0, 0);
       const size_t first = plan_.first(r), n = plan_.count(r);
       for (size_t i = first; i < first + n; i++) {
-        row(r, &plan_.fields()[i], records_[ri], numbers_[i], sums_[i]);
-        numbers_[i] = 0;
-        sums_[i] = 0;
+        row(r, &plan_.fields()[i], t.records[ri], t.numbers[i], t.sums[i]);
+        t.numbers[i] = 0;
+        t.sums[i] = 0;
       }
-      records_[ri] = 0;
+      t.records[ri] = 0;
     }
-    met_.clear();
+    t.met.clear();
   }
 
   void heading() {
@@ -189,19 +248,19 @@ class totals_sink : public tl_audit_sink {
 
   const tl_audit_form form_;
   const bool per_bill_;
+  const bool worker_;
   const tl_amount_plan plan_;
   tl_audit_out o_;
   std::string name_;
-  unsigned long long bill_line_ = 0;
-  bool headed_ = false;
-  std::vector<unsigned long long> records_;  // per layout
-  std::vector<unsigned long long> numbers_;  // per field of the plan
-  std::vector<__int128> sums_;
-  std::vector<int> met_;  // layouts met in the bill or input in hand
+  unsigned long long bill_line_ = 0;  // the line of the bill in hand's first record; 0 for bill 0
+  bool headed_ = false;               // a table was written (for a worker: since its last join)
+  tally bill_;                        // the bill or input in hand
+  tally head_;                        // a worker's: its records before its block's first bill record
+  bool split_ = false;                // a worker met a bill record since its last join
 };
 
 }  // namespace
 
 std::unique_ptr<tl_audit_sink> tl_totals_sink(tl_audit_form form, bool per_bill) {
-  return std::make_unique<totals_sink>(form, per_bill);
+  return std::make_unique<totals_sink>(form, per_bill, false);
 }

@@ -178,15 +178,7 @@ int tl_lines::next(const char** rec, unsigned long* len) {
     piece_nul_ = false;
     for (uint64_t& w : nul_mask_) w = 0;
   }
-  if (nul_) {
-    for (char* z = static_cast<char*>(std::memchr(p, '\0', n)); z != nullptr;
-         z = static_cast<char*>(std::memchr(z, '\0', static_cast<size_t>(p + n - z)))) {
-      *z = ' ';
-      const size_t i = static_cast<size_t>(z - p);
-      nul_mask_[i / 64] |= uint64_t{1} << (i % 64);
-      piece_nul_ = true;
-    }
-  }
+  if (nul_) piece_nul_ = tl_blank_piece_nuls(p, n, nul_mask_);
   held_at_ = p + n;
   held_ = *held_at_;
   *held_at_ = '\0';

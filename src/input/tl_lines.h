@@ -52,6 +52,21 @@ inline void tl_blank_nuls(char* p, size_t n) {
   }
 }
 
+// Gives each NUL byte among the n bytes (at most 255) of the piece at p as
+// a blank, setting bit i % 64 of mask[i / 64] (zeroed beforehand) for each
+// byte i that was one, for --check. Returns true when there was one.
+inline bool tl_blank_piece_nuls(char* p, size_t n, uint64_t mask[4]) {
+  bool any = false;
+  for (char* z = static_cast<char*>(std::memchr(p, '\0', n)); z != nullptr;
+       z = static_cast<char*>(std::memchr(z, '\0', static_cast<size_t>(p + n - z)))) {
+    *z = ' ';
+    const size_t i = static_cast<size_t>(z - p);
+    mask[i / 64] |= uint64_t{1} << (i % 64);
+    any = true;
+  }
+  return any;
+}
+
 class tl_lines {
  public:
   // Bytes held in the block; a piece is at most kMaxPiece of them.

@@ -30,7 +30,7 @@ inline void with_nul(char* rec, size_t len, F fn) {
 }  // namespace
 
 tl_block_runner::tl_block_runner(tl_sink& sink, int jobs, size_t block)
-    : sink_(sink), jobs_(jobs) {
+    : sink_(sink), jobs_(jobs), nuls_(sink.wants_nuls()) {
   size_t n = static_cast<size_t>(jobs) * 2;
   if (n > kMaxSlots) n = kMaxSlots;
   // Unless told, blocks of 128 KB, and smaller when many are in hand: a
@@ -92,6 +92,28 @@ void tl_block_runner::work() {
   }
 }
 
+template <class F>
+void tl_block_runner::each_piece(char* data, size_t n, F fn) {
+  // A block without a NUL (nearly all) is cut with no cost for the masks.
+  const bool masks = nuls_ && std::memchr(data, '\0', n) != nullptr;
+  if (!masks) tl_blank_nuls(data, n);
+  data[n] = '\0';
+  nul_mask m;
+  for (size_t at = 0; at < n;) {
+    const size_t len = tl_cut_piece(data + at, n - at, true);
+    char* rec = data + at;
+    bool held = false;
+    if (masks) {
+      m = nul_mask{};
+      held = tl_blank_piece_nuls(rec, len, m.bits);
+    }
+    bool go_on = true;
+    with_nul(rec, len, [&] { go_on = fn(rec, len, held ? m.bits : nullptr); });
+    if (!go_on) return;
+    at += len;
+  }
+}
+
 void tl_block_runner::convert(slot& s) {
   tl_sink& w = *s.worker;
   if (s.prev != nullptr) {
@@ -107,22 +129,22 @@ void tl_block_runner::convert(slot& s) {
   }
   // Cut the block and pass its state on before converting it.
   char* data = s.data.get();
-  tl_blank_nuls(data, s.len);
-  data[s.len] = '\0';
   s.pieces.clear();
+  s.masks.clear();
   unsigned long long line = s.line_base;
   w.load(s.start);
-  for (size_t at = 0; at < s.len;) {
-    const size_t n = tl_cut_piece(data + at, s.len - at, true);
+  each_piece(data, s.len, [&](char* rec, size_t n, const uint64_t* mask) {
     line++;
-    char* rec = data + at;
-    with_nul(rec, n, [&] {
-      if (!tl_filter_pass(filter_, rec, n)) return;
-      s.pieces.push_back({static_cast<unsigned>(at), static_cast<unsigned>(n), line});
-      w.skim(rec, n);
-    });
-    at += n;
-  }
+    if (!tl_filter_pass(filter_, rec, n)) return true;
+    size_t m = 0;
+    if (mask != nullptr) {
+      s.masks.push_back(nul_mask{{mask[0], mask[1], mask[2], mask[3]}});
+      m = s.masks.size();
+    }
+    s.pieces.push_back({static_cast<unsigned>(rec - data), static_cast<unsigned>(n), line, m});
+    w.skim(rec, n);
+    return true;
+  });
   w.save(s.end);
   {
     std::lock_guard<std::mutex> lock(m_);
@@ -133,6 +155,7 @@ void tl_block_runner::convert(slot& s) {
   w.load(s.start);
   bool ok = true;
   for (const piece& p : s.pieces) {
+    if (p.mask != 0) w.nuls(s.masks[p.mask - 1].bits);
     with_nul(data + p.off, p.len, [&] { ok = w.record(data + p.off, p.len, p.line); });
     if (!ok) break;
   }
@@ -223,20 +246,17 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
     s.next = nullptr;
     if (prev == nullptr && !more) {
       // A document of one block stays on this thread.
-      char* data = s.data.get();
-      tl_blank_nuls(data, s.len);
-      data[s.len] = '\0';
       unsigned long long line = 0;
       // The record in hand is finished when a signal comes, as on one thread.
-      for (size_t at = 0; at < s.len && ok && (at == 0 || !tl_shutdown) && !tl_output_failed;) {
-        const size_t n = tl_cut_piece(data + at, s.len - at, true);
+      each_piece(s.data.get(), s.len, [&](char* rec, size_t n, const uint64_t* mask) {
+        if (!ok || (line > 0 && tl_shutdown) || tl_output_failed) return false;
         line++;
-        char* rec = data + at;
-        with_nul(rec, n, [&] {
-          if (tl_filter_pass(filter, rec, n)) ok = sink_.record(rec, n, line);
-        });
-        at += n;
-      }
+        if (tl_filter_pass(filter, rec, n)) {
+          if (mask != nullptr) sink_.nuls(mask);
+          ok = sink_.record(rec, n, line);
+        }
+        return true;
+      });
       e.records = line;
       s.doc = nullptr;
       return ok;

@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -40,6 +41,10 @@ class tl_block_runner {
     unsigned off;
     unsigned len;
     unsigned long long line;
+    size_t mask;  // 1 + its place in slot::masks when it held a NUL, else 0
+  };
+  struct nul_mask {
+    uint64_t bits[4];
   };
   struct slot {
     std::unique_ptr<char[]> data;  // the block's bytes, then room for a NUL
@@ -55,6 +60,7 @@ class tl_block_runner {
     tl_carry start, end;
     unsigned long long line_base = 0, line_end = 0;
     std::vector<piece> pieces;
+    std::vector<nul_mask> masks;   // of the pieces that held a NUL, when the sink wants them
     bool relayed = false, done = false, ok = true;
   };
 
@@ -65,11 +71,18 @@ class tl_block_runner {
   // when the document ended (at its end or on a failure).
   bool fill(tl_document& doc, slot& s);
   bool join(slot& s);
+  // Cuts the n bytes at data into pieces, gives their NULs as blanks and
+  // calls fn(rec, len, mask) for each: mask says where the NULs were when
+  // the sink wants to know and the piece held one, else it is null. Stops
+  // when fn returns false.
+  template <class F>
+  void each_piece(char* data, size_t n, F fn);
 
   tl_sink& sink_;
   int jobs_;
   size_t block_;
   tl_filter filter_ = tl_filter::classes;
+  bool nuls_ = false;  // the sink wants the NUL masks of records
   std::vector<std::unique_ptr<slot>> slots_;
   std::vector<std::thread> threads_;
   std::mutex m_;

@@ -108,6 +108,13 @@ class tl_sink {
   // records of the document, filtered and unknown ones included. Returns
   // false on a failure that ends the run (message printed).
   virtual bool record(const char* rec, size_t len, unsigned long long line) = 0;
+  // Returns true when the sink wants to know which bytes of a record were
+  // NUL before they were given as blanks (--check); the loops then call
+  // nuls() before record() for each record that held one.
+  virtual bool wants_nuls() const { return false; }
+  // Says which bytes of the record record() takes next were NUL: bit i % 64
+  // of word i / 64 for byte i. Valid until that record() returns.
+  virtual void nuls(const uint64_t* mask) { (void)mask; }
   // Hands the records of doc that pass filter to record(), counting them
   // (and adding them to hash when given) in e. Returns false when record()
   // failed. A sink of many small records overrides it with
@@ -176,11 +183,16 @@ template <class Sink>
 bool tl_record_loop(Sink& sink, tl_document& doc, tl_filter filter, tl_hasher* hash, tl_doc_end& e) {
   const char* rec = nullptr;
   unsigned long len = 0;
+  const bool nuls = sink.wants_nuls();
   while (!tl_shutdown && !tl_output_failed && doc.next_record(&rec, &len) == 0) {
     e.records++;
     e.bytes += len;
     if (hash != nullptr) hash->update(rec, len);
     if (!tl_filter_pass(filter, rec, len)) continue;
+    if (nuls) {
+      const uint64_t* mask = doc.nuls();
+      if (mask != nullptr) sink.nuls(mask);
+    }
     if (!sink.record(rec, len, e.records)) return false;
   }
   return true;
