@@ -38,42 +38,13 @@ bool tl_parse_rules(const char* path, const std::string& text, std::vector<tl_ru
   std::vector<fault> faults;
   std::vector<tl_rule> found;
   std::map<std::string, size_t> rule_of;  // name -> index in found
-  std::vector<std::string> cells;
-  bool header_seen = false;
-  int line = 0;
-  for (size_t at = 0; at < text.size();) {
-    size_t nl = text.find('\n', at);
-    std::string row = text.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
-    at = nl == std::string::npos ? text.size() : nl + 1;
-    line++;
-    if (!row.empty() && row.back() == '\r') row.pop_back();
-    auto bad = [&](const std::string& what) { faults.push_back({line, what}); };
-    if (!header_seen) {
-      if (row.compare(0, 3, "\xEF\xBB\xBF") == 0) row.erase(0, 3);
-      header_seen = true;
-      if (row != kHeader) {
-        bad(std::string("expected the header row \"") + kHeader + "\"");
-        break;
-      }
-      continue;
-    }
-    if (row.empty()) continue;
-    if (row.find('\0') != std::string::npos) {
-      bad("malformed row: it holds a NUL byte");
-      continue;
-    }
-    if (!tl_csv_cells(row, cells)) {
-      bad("malformed row: a quote that does not open or close a cell");
-      continue;
-    }
-    if (cells.size() != 6) {
-      bad("malformed row: " + std::to_string(cells.size()) + " cells, expected 6 (" + kHeader + ")");
-      continue;
-    }
+  auto fault_at = [&](int line, const std::string& what) { faults.push_back({line, what}); };
+  tl_csv_rows(text, kHeader, 6, fault_at, [&](int line, const std::vector<std::string>& cells) {
+    auto bad = [&](const std::string& what) { fault_at(line, what); };
     if (!good_rule_name(cells[0])) {
       bad("bad rule name " + tl_quoted_text(cells[0]) +
           " (1 to 64 characters, no control characters, no space at either end)");
-      continue;
+      return;
     }
     // Reads one amount field of the row; false when it is not one (said).
     auto field = [&](const std::string& key, const std::string& start, const char* role, tl_rule_field& f) {
@@ -105,14 +76,14 @@ bool tl_parse_rules(const char* path, const std::string& text, std::vector<tl_ru
       return true;
     };
     tl_rule_field total, detail;
-    if (!field(cells[1], cells[2], "total", total) || !field(cells[3], cells[4], "detail", detail)) continue;
+    if (!field(cells[1], cells[2], "total", total) || !field(cells[3], cells[4], "detail", detail)) return;
     tl_scope scope;
     if (cells[5] == "section") scope = tl_scope::section;
     else if (cells[5] == "bill") scope = tl_scope::bill;
     else if (cells[5] == "file") scope = tl_scope::file;
     else {
       bad("bad scope " + tl_quoted_text(cells[5]) + " (section, bill or file)");
-      continue;
+      return;
     }
     auto known = rule_of.find(cells[0]);
     if (known == rule_of.end()) {
@@ -124,17 +95,17 @@ bool tl_parse_rules(const char* path, const std::string& text, std::vector<tl_ru
       r.details.push_back(detail);
       r.line = line;
       found.push_back(r);
-      continue;
+      return;
     }
     tl_rule& r = found[known->second];
     if (total.rindex != r.total.rindex || total.off != r.total.off || total.len != r.total.len) {
       bad("rule " + tl_quoted_text(r.name) + " has its total field on line " + std::to_string(r.line) +
           " already (" + bdt_key_of(r.total.rindex).text + " " + r.total.start_text + ")");
-      continue;
+      return;
     }
     if (scope != r.scope) {
       bad("rule " + tl_quoted_text(r.name) + " has its scope on line " + std::to_string(r.line) + " already");
-      continue;
+      return;
     }
     bool twice = false;
     for (const tl_rule_field& d : r.details) {
@@ -142,12 +113,12 @@ bool tl_parse_rules(const char* path, const std::string& text, std::vector<tl_ru
     }
     if (twice) {
       bad("rule " + tl_quoted_text(r.name) + " adds " + cells[3] + " " + cells[4] + " already");
-      continue;
+      return;
     }
     r.details.push_back(detail);
-  }
-  if (!header_seen) faults.push_back({0, "empty file, expected the header row \"" + std::string(kHeader) + "\""});
-  else if (faults.empty() && found.empty()) faults.push_back({0, "no rules"});
+  });
+  // A text whose header row is good but holds no rule.
+  if (faults.empty() && found.empty()) faults.push_back({0, "no rules"});
 
   if (!faults.empty()) {
     for (const fault& f : faults) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -159,6 +160,43 @@ std::string tl_field_start_text(const bdt_fields_tag* list, size_t k) {
   return s;
 }
 
+void tl_csv_rows(const std::string& text, const char* header, size_t columns,
+                 const std::function<void(int, const std::string&)>& fault,
+                 const std::function<void(int, const std::vector<std::string>&)>& take) {
+  std::vector<std::string> cells;
+  bool header_seen = false;
+  int line = 0;
+  for (size_t at = 0; at < text.size();) {
+    size_t nl = text.find('\n', at);
+    std::string row = text.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
+    at = nl == std::string::npos ? text.size() : nl + 1;
+    line++;
+    if (!row.empty() && row.back() == '\r') row.pop_back();
+    if (!header_seen) {
+      // A spreadsheet may put a byte order mark first.
+      if (row.compare(0, 3, "\xEF\xBB\xBF") == 0) row.erase(0, 3);
+      header_seen = true;
+      if (row != header) {
+        fault(line, std::string("expected the header row \"") + header + "\"");
+        return;  // without it the rows cannot be read as meant
+      }
+      continue;
+    }
+    if (row.empty()) continue;
+    if (row.find('\0') != std::string::npos) {
+      fault(line, "malformed row: it holds a NUL byte");
+    } else if (!tl_csv_cells(row, cells)) {
+      fault(line, "malformed row: a quote that does not open or close a cell");
+    } else if (cells.size() != columns) {
+      fault(line, "malformed row: " + std::to_string(cells.size()) + " cells, expected " + std::to_string(columns) +
+                      " (" + header + ")");
+    } else {
+      take(line, cells);
+    }
+  }
+  if (!header_seen) fault(0, "empty file, expected the header row \"" + std::string(header) + "\"");
+}
+
 bool tl_apply_names_text(const char* path, const std::string& text, std::string& errors) {
   // The keys of the catalogue, made once.
   static const std::map<std::string, int> layout_of = [] {
@@ -170,39 +208,9 @@ bool tl_apply_names_text(const char* path, const std::string& text, std::string&
   std::vector<fault> faults;
   std::vector<naming> names;
   std::map<std::pair<int, long>, int> named_on;  // place -> line that named it
-  std::vector<std::string> cells;
-  bool header_seen = false;
-  int line = 0;
-  for (size_t at = 0; at < text.size();) {
-    size_t nl = text.find('\n', at);
-    std::string row = text.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
-    at = nl == std::string::npos ? text.size() : nl + 1;
-    line++;
-    if (!row.empty() && row.back() == '\r') row.pop_back();
-    auto bad = [&](const std::string& what) { faults.push_back({line, what}); };
-    if (!header_seen) {
-      // A spreadsheet may put a byte order mark first.
-      if (row.compare(0, 3, "\xEF\xBB\xBF") == 0) row.erase(0, 3);
-      header_seen = true;
-      if (row != kHeader) {
-        bad(std::string("expected the header row \"") + kHeader + "\"");
-        break;  // without it the rows cannot be read as meant
-      }
-      continue;
-    }
-    if (row.empty()) continue;
-    if (row.find('\0') != std::string::npos) {
-      bad("malformed row: it holds a NUL byte");
-      continue;
-    }
-    if (!tl_csv_cells(row, cells)) {
-      bad("malformed row: a quote that does not open or close a cell");
-      continue;
-    }
-    if (cells.size() != 3) {
-      bad("malformed row: " + std::to_string(cells.size()) + " cells, expected 3 (record_key,start,name)");
-      continue;
-    }
+  auto fault_at = [&](int line, const std::string& what) { faults.push_back({line, what}); };
+  tl_csv_rows(text, kHeader, 3, fault_at, [&](int line, const std::vector<std::string>& cells) {
+    auto bad = [&](const std::string& what) { fault_at(line, what); };
     const std::string& key = cells[0];
     const std::string& start = cells[1];
     const std::string& name = cells[2];
@@ -211,7 +219,7 @@ bool tl_apply_names_text(const char* path, const std::string& text, std::string&
       auto it = layout_of.find(key);
       if (it == layout_of.end()) {
         bad("unknown record key " + tl_quoted_text(key));
-        continue;
+        return;
       }
       rindex = it->second;
     }
@@ -219,36 +227,35 @@ bool tl_apply_names_text(const char* path, const std::string& text, std::string&
     if (start.empty()) {
       if (rindex < 0) {
         bad("the common block has no record name: give the start of one of its fields");
-        continue;
+        return;
       }
     } else {
       int pos = 0, nth = 0;
       if (!tl_parse_field_start(start, pos, nth)) {
         bad("bad start " + tl_quoted_text(start) + " (a 1-based position, POSITION/N for the N-th field starting there, or empty for the record type)");
-        continue;
+        return;
       }
       std::string why;
       field = tl_field_at(rindex, pos, nth, false, why);
       if (field < 0) {
         bad(why);
-        continue;
+        return;
       }
     }
     if (const char* why = tl_name_fault(name.data(), name.size())) {
       bad("name " + tl_quoted_text(name) + " " + why);
-      continue;
+      return;
     }
     auto place = std::make_pair(rindex, field);
     auto done = named_on.find(place);
     if (done != named_on.end()) {
       bad(key + (start.empty() ? " (the record type)" : " " + start) + " is named already on line " +
           std::to_string(done->second));
-      continue;
+      return;
     }
     named_on[place] = line;
     names.push_back({rindex, field, name, line});
-  }
-  if (!header_seen) faults.push_back({0, "empty file, expected the header row \"" + std::string(kHeader) + "\""});
+  });
 
   // The shown names of each list stay unique once every row is applied (so
   // rows may swap two names).

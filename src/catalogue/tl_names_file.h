@@ -4,6 +4,7 @@
 // same form, so that a template given back unchanged changes nothing.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,16 @@ void tl_names_template(std::string& out);
 
 // Pieces of the names file's reading that other CSV inputs of the same kind
 // (the rules of --balance) share, so that they read and report alike.
+
+// Reads text as CSV rows of `columns` cells under the header row `header`
+// (a byte order mark before it passed over): take(line, cells) for each
+// row that is not empty; fault(line, what) for a header row missing or
+// wrong (line 0 for an empty text; nothing after a wrong one is read), a
+// NUL byte, a quote that does not open or close a cell, or another number
+// of cells.
+void tl_csv_rows(const std::string& text, const char* header, size_t columns,
+                 const std::function<void(int, const std::string&)>& fault,
+                 const std::function<void(int, const std::vector<std::string>&)>& take);
 
 // Splits one CSV row into cells; a cell may be quoted ("" for a quote).
 // Returns false for a quote that does not open or close a cell.
