@@ -28,13 +28,6 @@ bool good_rule_name(const std::string& s) {
 }  // namespace
 
 bool tl_parse_rules(const char* path, const std::string& text, std::vector<tl_rule>& rules, std::string& errors) {
-  // The keys never change: their index is made once.
-  static const std::map<std::string, int> layout_of = [] {
-    std::map<std::string, int> m;
-    for (int r = 0; r < bdtr_count; r++) m[bdt_key_of(r).text] = r;
-    return m;
-  }();
-
   std::vector<fault> faults;
   std::vector<tl_rule> found;
   std::map<std::string, size_t> rule_of;  // name -> index in found
@@ -48,8 +41,8 @@ bool tl_parse_rules(const char* path, const std::string& text, std::vector<tl_ru
     }
     // Reads one amount field of the row; false when it is not one (said).
     auto field = [&](const std::string& key, const std::string& start, const char* role, tl_rule_field& f) {
-      auto it = layout_of.find(key);
-      if (it == layout_of.end()) {
+      const int rindex = tl_layout_of_key(key);
+      if (rindex < 0) {
         bad("unknown " + std::string(role) + " record key " + tl_quoted_text(key));
         return false;
       }
@@ -60,13 +53,13 @@ bool tl_parse_rules(const char* path, const std::string& text, std::vector<tl_ru
         return false;
       }
       std::string why;
-      const long k = tl_field_at(it->second, pos, nth, true, why);
+      const long k = tl_field_at(rindex, pos, nth, true, why);
       if (k < 0) {
         bad(std::string(role) + ": " + why);
         return false;
       }
-      const bdt_fields_tag& c = bdtr_list[it->second].fields[k];
-      f.rindex = it->second;
+      const bdt_fields_tag& c = bdtr_list[rindex].fields[k];
+      f.rindex = rindex;
       f.off = c.field_offset;
       f.len = c.field_length;
       f.decimals = c.amount_ind > 18 ? 18 : c.amount_ind;

@@ -160,6 +160,17 @@ std::string tl_field_start_text(const bdt_fields_tag* list, size_t k) {
   return s;
 }
 
+int tl_layout_of_key(const std::string& key) {
+  // The keys never change: their index is made once.
+  static const std::map<std::string, int> layout_of = [] {
+    std::map<std::string, int> m;
+    for (int r = 0; r < bdtr_count; r++) m[bdt_key_of(r).text] = r;
+    return m;
+  }();
+  auto it = layout_of.find(key);
+  return it == layout_of.end() ? -1 : it->second;
+}
+
 void tl_csv_rows(const std::string& text, const char* header, size_t columns,
                  const std::function<void(int, const std::string&)>& fault,
                  const std::function<void(int, const std::vector<std::string>&)>& take) {
@@ -198,13 +209,6 @@ void tl_csv_rows(const std::string& text, const char* header, size_t columns,
 }
 
 bool tl_apply_names_text(const char* path, const std::string& text, std::string& errors) {
-  // The keys of the catalogue, made once.
-  static const std::map<std::string, int> layout_of = [] {
-    std::map<std::string, int> m;
-    for (int r = 0; r < bdtr_count; r++) m[bdt_key_of(r).text] = r;
-    return m;
-  }();
-
   std::vector<fault> faults;
   std::vector<naming> names;
   std::map<std::pair<int, long>, int> named_on;  // place -> line that named it
@@ -216,12 +220,11 @@ bool tl_apply_names_text(const char* path, const std::string& text, std::string&
     const std::string& name = cells[2];
     int rindex = -1;
     if (key != "common") {
-      auto it = layout_of.find(key);
-      if (it == layout_of.end()) {
+      rindex = tl_layout_of_key(key);
+      if (rindex < 0) {
         bad("unknown record key " + tl_quoted_text(key));
         return;
       }
-      rindex = it->second;
     }
     long field = -1;
     if (start.empty()) {

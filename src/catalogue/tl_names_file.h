@@ -35,6 +35,10 @@ void tl_names_template(std::string& out);
 // Pieces of the names file's reading that other CSV inputs of the same kind
 // (the rules of --balance) share, so that they read and report alike.
 
+// Returns the index of the layout whose record key is key ("100101.00"),
+// or -1 when none is.
+int tl_layout_of_key(const std::string& key);
+
 // Reads text as CSV rows of `columns` cells under the header row `header`
 // (a byte order mark before it passed over): take(line, cells) for each
 // row that is not empty; fault(line, what) for a header row missing or
