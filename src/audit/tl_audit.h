@@ -111,6 +111,24 @@ class tl_audit_out {
   void json(const char* p, size_t n);
   // The n bytes of p with control bytes, DEL and bytes from 0x80 up as \xHH.
   void printable(const char* p, size_t n);
+  // The start of a finding of a record: {"file":"NAME","line":N in JSON,
+  // NAME:LINE: KIND: in text (the kind follows in JSON as the caller
+  // wants it).
+  void where(bool json, const std::string& name, unsigned long long line, const char* kind) {
+    if (json) {
+      put("{\"file\":\"");
+      this->json(name.data(), name.size());
+      put("\",\"line\":");
+      num(line);
+      return;
+    }
+    printable(name.data(), name.size());
+    put(':');
+    num(line);
+    put(": ");
+    put(kind);
+    put(": ");
+  }
   // A CSV field, quoted when it needs it.
   void csv(const char* p, size_t n);
   // HTML text, &, < and > as entities.

@@ -250,23 +250,14 @@ class balance_sink : public tl_audit_sink {
   void finding(kind k, uint32_t i, unsigned long long line) {
     states_[i].count[k]++;
     const std::string& rule = rules_[i].name;
+    o_.where(json_, name_, line, kKindName[k]);
     if (json_) {
-      o_.put("{\"file\":\"");
-      o_.json(name_.data(), name_.size());
-      o_.put("\",\"line\":");
-      o_.num(line);
       o_.put(",\"rule\":\"");
       o_.json(rule.data(), rule.size());
       o_.put("\",\"kind\":\"");
       o_.put(kKindName[k]);
       o_.put('"');
     } else {
-      o_.printable(name_.data(), name_.size());
-      o_.put(':');
-      o_.num(line);
-      o_.put(": ");
-      o_.put(kKindName[k]);
-      o_.put(": ");
       o_.printable(rule.data(), rule.size());
       o_.put(": ");
     }

@@ -228,24 +228,14 @@ class check_sink final : public tl_audit_sink {
   void start_fault(kind k, unsigned long long line) {
     faults_++;
     by_kind_[k]++;
+    o_.where(json_, name_, line, kKindName[k]);
     if (json_) {
-      o_.put("{\"file\":\"");
-      o_.json(name_.data(), name_.size());
-      o_.put("\",\"line\":");
-      o_.num(line);
       o_.put(",\"kind\":\"");
       o_.put(kKindName[k]);
       o_.put("\",\"key\":\"");
       key();
       o_.json(key_, key_len_);
       o_.put('"');
-    } else {
-      o_.printable(name_.data(), name_.size());
-      o_.put(':');
-      o_.num(line);
-      o_.put(": ");
-      o_.put(kKindName[k]);
-      o_.put(": ");
     }
   }
   void end_fault() { o_.put('\n'); }
