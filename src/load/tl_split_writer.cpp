@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tl_globals.h"
+#include "tl_row_pipe.h"
 #include "tl_table_model.h"
 
 namespace {
@@ -21,28 +22,29 @@ struct csv_file {
   off_t keep = 0;  // the size to cut back to when the document in hand fails
 };
 
-class split_writer : public tl_sink {
+class split_writer : public tl_row_sink {
  public:
-  explicit split_writer(const char* dir) : dir_(dir), model_(), maker_(model_) {
+  explicit split_writer(const char* dir) : dir_(dir) {
     files_.resize(static_cast<size_t>(bdtr_count) + 2);
   }
-  ~split_writer() override { close_all(); }
+  ~split_writer() override {
+    stop_writer();
+    close_all();
+  }
 
   bool wants_digest() const override { return true; }
 
-  bool begin(const tl_document& doc) override {
+  bool open_doc(const tl_document& doc) override {
     doc_ = doc.name();
     file_id_++;
     records_ = rejects_ = 0;
-    maker_.reset();
     for (csv_file& c : files_) {
       if (c.f != nullptr) c.keep = ftello(c.f);
     }
     return true;
   }
 
-  bool record(const char* rec, size_t len, unsigned long long line) override {
-    const tl_row& row = maker_.make(rec, len, line);
+  bool put_row(const tl_row& row) override {
     records_++;
     if (row.table != nullptr) {
       csv_file* c = open_table(*row.table);
@@ -82,7 +84,7 @@ class split_writer : public tl_sink {
     return true;
   }
 
-  bool end(const tl_doc_end& e) override {
+  bool close_doc(const tl_doc_end& e) override {
     const bool complete = e.complete;
     const tl_digest& digest = e.digest;
     if (!complete) {
@@ -121,7 +123,7 @@ class split_writer : public tl_sink {
     return true;
   }
 
-  bool finish() override {
+  bool close_run() override {
     bool ok = write_model();
     return close_all() && ok;
   }
@@ -198,7 +200,7 @@ class split_writer : public tl_sink {
     bool any = false;
     for (int i = 0; i < bdtr_count; i++) {
       if (files_[static_cast<size_t>(i) + 2].f == nullptr) continue;
-      const tl_table& t = *model_.table(i);
+      const tl_table& t = *model().table(i);
       any = true;
       for (size_t k = 0; k < t.columns.size(); k++) {
         const tl_column& c = t.columns[k];
@@ -242,8 +244,6 @@ class split_writer : public tl_sink {
   }
 
   std::string dir_;
-  tl_table_model model_;
-  tl_row_maker maker_;
   std::vector<csv_file> files_;  // rejects, files, then one per layout
   std::string line_;
   const char* doc_ = "";

@@ -11,6 +11,7 @@
 
 #include "tl_dynlib.h"
 #include "tl_globals.h"
+#include "tl_row_pipe.h"
 #include "tl_table_model.h"
 
 namespace {
@@ -45,19 +46,21 @@ const char kMetadata[] =
 
 const char* column_type(const tl_column& c) { return c.field != nullptr && c.decimals < 0 ? "TEXT" : "INTEGER"; }
 
-class sqlite_writer : public tl_sink {
+class sqlite_writer : public tl_row_sink {
  public:
-  sqlite_writer(sqlite3* db, const char* path) : db_(db), path_(path), model_(), maker_(model_) {
+  sqlite_writer(sqlite3* db, const char* path) : db_(db), path_(path) {
     tables_.resize(static_cast<size_t>(bdtr_count));
   }
-  ~sqlite_writer() override { close(); }
+  ~sqlite_writer() override {
+    stop_writer();
+    close();
+  }
 
   bool wants_digest() const override { return true; }
 
-  bool begin(const tl_document& doc) override {
+  bool open_doc(const tl_document& doc) override {
     doc_ = doc.name();
     records_ = rejects_ = 0;
-    maker_.reset();
     if (sq.exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
       if (tl_shutdown != 0) fprintf(stderr, "ERROR: %s: stopped while waiting for another loader's lock\n", path_.c_str());
       else report("cannot start a transaction");
@@ -79,8 +82,7 @@ class sqlite_writer : public tl_sink {
     return true;
   }
 
-  bool record(const char* rec, size_t len, unsigned long long line) override {
-    const tl_row& row = maker_.make(rec, len, line);
+  bool put_row(const tl_row& row) override {
     records_++;
     if (row.table != nullptr) {
       sqlite3_stmt* s = insert_for(*row.table);
@@ -108,7 +110,7 @@ class sqlite_writer : public tl_sink {
     return true;
   }
 
-  bool end(const tl_doc_end& e) override {
+  bool close_doc(const tl_doc_end& e) override {
     const bool complete = e.complete;
     const tl_digest& digest = e.digest;
     if (!in_txn_) return false;
@@ -148,7 +150,7 @@ class sqlite_writer : public tl_sink {
     return true;
   }
 
-  bool finish() override {
+  bool close_run() override {
     if (in_txn_) rollback();
     return close();
   }
@@ -305,8 +307,6 @@ class sqlite_writer : public tl_sink {
 
   sqlite3* db_;
   std::string path_;
-  tl_table_model model_;
-  tl_row_maker maker_;
   std::vector<sqlite3_stmt*> tables_;
   sqlite3_stmt* reject_ = nullptr;
   const char* doc_ = "";
