@@ -335,7 +335,7 @@ std::unique_ptr<tl_sink> tl_open_sqlite_writer(const char* path) {
   }
   if (!load_sqlite()) return nullptr;
   sqlite3* db = nullptr;
-  if (sq.open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+  if (sq.open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
     fprintf(stderr, "ERROR: %s: cannot open the SQLite database: %s\n", path,
             db != nullptr ? sq.errmsg(db) : "out of memory");
     sq.close(db);
