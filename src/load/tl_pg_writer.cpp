@@ -30,16 +30,24 @@ constexpr size_t kAllBatches = 8 * 1024 * 1024;
 // The advisory lock that table making runs under ("tlload").
 const char kDdlLock[] = "SELECT pg_advisory_xact_lock(127978248167780)";
 
-const char kMetadata[] =
-    "CREATE TABLE IF NOT EXISTS tapelens_files(file_id bigserial PRIMARY KEY, name text NOT NULL, size bigint,"
-    " digest text UNIQUE, records bigint, rejects bigint, loaded_at timestamptz, version text);"
-    "CREATE TABLE IF NOT EXISTS tapelens_rejects(file_id bigint NOT NULL, line bigint NOT NULL,"
-    " reason text NOT NULL, raw bytea NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS tapelens_columns(table_name text NOT NULL, column_name text NOT NULL,"
-    " ordinal integer NOT NULL, display_name text, start integer, length integer, decimals integer,"
-    " PRIMARY KEY(table_name, column_name));"
-    "CREATE TABLE IF NOT EXISTS tapelens_layouts(table_name text PRIMARY KEY, record_key text NOT NULL,"
-    " class text NOT NULL, name text);";
+// The PostgreSQL names of the metadata tables' types.
+const char* meta_type(tl_meta_column::type_t t) {
+  switch (t) {
+    case tl_meta_column::file_key:
+      return "bigserial";
+    case tl_meta_column::int64:
+      return "bigint";
+    case tl_meta_column::int32:
+      return "integer";
+    case tl_meta_column::time:
+      return "timestamptz";
+    case tl_meta_column::bytes:
+      return "bytea";
+    case tl_meta_column::text:
+      break;
+  }
+  return "text";
+}
 
 std::string column_type(const tl_column& c) {
   if (c.field == nullptr) return "bigint";
@@ -435,7 +443,7 @@ std::unique_ptr<tl_sink> tl_open_pg_writer(const char* conninfo) {
     pq.finish(conn);
     return nullptr;
   }
-  const std::string sql = std::string("BEGIN;") + kDdlLock + ";" + kMetadata + "COMMIT;";
+  const std::string sql = std::string("BEGIN;") + kDdlLock + ";" + tl_meta_ddl(meta_type) + "COMMIT;";
   PGresult* r = pq.exec(ddl, sql.c_str());
   const bool ok = pq.resultStatus(r) == PGRES_COMMAND_OK;
   pq.clear(r);

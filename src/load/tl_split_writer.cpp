@@ -67,7 +67,7 @@ class split_writer : public tl_row_sink {
     }
     if (row.reject != nullptr) {
       rejects_++;
-      csv_file* c = open_meta(kRejects, "file_id,line,reason,raw");
+      csv_file* c = open_meta(kRejects);
       if (c == nullptr) return false;
       line_.clear();
       put_number(file_id_);
@@ -94,7 +94,7 @@ class split_writer : public tl_row_sink {
       // after a failed read (a signal stops it in the driver).
       return true;
     }
-    csv_file* c = open_meta(kFiles, "file_id,name,size,digest,records,rejects,loaded_at,version");
+    csv_file* c = open_meta(kFiles);
     if (c == nullptr) return false;
     char hex[33];
     tl_digest_hex(digest, hex);
@@ -170,8 +170,9 @@ class split_writer : public tl_row_sink {
     return &c;
   }
 
-  csv_file* open_meta(size_t which, const char* header) {
-    return open_file(files_[which], which == kRejects ? "tapelens_rejects" : "tapelens_files", header);
+  csv_file* open_meta(size_t which) {
+    const tl_meta_table& t = kTlMetaTables[which == kRejects ? kTlMetaRejects : kTlMetaFiles];
+    return open_file(files_[which], t.name, tl_meta_header(t));
   }
 
   csv_file* open_table(const tl_table& t) {
@@ -195,8 +196,8 @@ class split_writer : public tl_row_sink {
 
   // The columns and layouts of the tables written, as the databases hold them.
   bool write_model() {
-    std::string cols = "table_name,column_name,ordinal,display_name,start,length,decimals\r\n";
-    std::string lays = "table_name,record_key,class,name\r\n";
+    std::string cols = tl_meta_header(kTlMetaTables[kTlMetaColumns]) + "\r\n";
+    std::string lays = tl_meta_header(kTlMetaTables[kTlMetaLayouts]) + "\r\n";
     bool any = false;
     for (int i = 0; i < bdtr_count; i++) {
       if (files_[static_cast<size_t>(i) + 2].f == nullptr) continue;
@@ -220,8 +221,8 @@ class split_writer : public tl_row_sink {
       lays += "\r\n";
     }
     if (!any) return true;
-    for (const auto& [name, text] : {std::pair<const char*, std::string*>{"tapelens_columns", &cols},
-                                     std::pair<const char*, std::string*>{"tapelens_layouts", &lays}}) {
+    for (const auto& [name, text] : {std::pair<const char*, std::string*>{kTlMetaTables[kTlMetaColumns].name, &cols},
+                                     std::pair<const char*, std::string*>{kTlMetaTables[kTlMetaLayouts].name, &lays}}) {
       std::string path = dir_ + "/" + name + ".csv";
       FILE* f = fopen(path.c_str(), "w");
       if (f == nullptr || fwrite(text->data(), 1, text->size(), f) != text->size()) {

@@ -33,16 +33,21 @@ int busy_wait(void* /*unused*/, int count) {
   return 1;
 }
 
-const char kMetadata[] =
-    "CREATE TABLE IF NOT EXISTS tapelens_files(file_id INTEGER PRIMARY KEY, name TEXT NOT NULL, size INTEGER,"
-    " digest TEXT UNIQUE, records INTEGER, rejects INTEGER, loaded_at TEXT, version TEXT);"
-    "CREATE TABLE IF NOT EXISTS tapelens_rejects(file_id INTEGER NOT NULL, line INTEGER NOT NULL,"
-    " reason TEXT NOT NULL, raw BLOB NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS tapelens_columns(table_name TEXT NOT NULL, column_name TEXT NOT NULL,"
-    " ordinal INTEGER NOT NULL, display_name TEXT, start INTEGER, length INTEGER, decimals INTEGER,"
-    " PRIMARY KEY(table_name, column_name));"
-    "CREATE TABLE IF NOT EXISTS tapelens_layouts(table_name TEXT PRIMARY KEY, record_key TEXT NOT NULL,"
-    " class TEXT NOT NULL, name TEXT);";
+// The SQLite names of the metadata tables' types.
+const char* meta_type(tl_meta_column::type_t t) {
+  switch (t) {
+    case tl_meta_column::text:
+    case tl_meta_column::time:
+      return "TEXT";
+    case tl_meta_column::bytes:
+      return "BLOB";
+    case tl_meta_column::file_key:
+    case tl_meta_column::int64:
+    case tl_meta_column::int32:
+      break;
+  }
+  return "INTEGER";
+}
 
 const char* column_type(const tl_column& c) { return c.field != nullptr && c.decimals < 0 ? "TEXT" : "INTEGER"; }
 
@@ -358,7 +363,7 @@ std::unique_ptr<tl_sink> tl_open_sqlite_writer(const char* path) {
     sq.close(db);
     return nullptr;
   }
-  std::string sql = std::string("BEGIN IMMEDIATE;") + kMetadata + "COMMIT;";
+  std::string sql = std::string("BEGIN IMMEDIATE;") + tl_meta_ddl(meta_type) + "COMMIT;";
   if (sq.exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
     if (tl_shutdown != 0) fprintf(stderr, "ERROR: %s: stopped while waiting for another loader's lock\n", path);
     else fprintf(stderr, "ERROR: %s: the SQLite database cannot be written: %s\n", path, err != nullptr ? err : "");
