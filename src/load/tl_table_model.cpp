@@ -255,12 +255,8 @@ size_t tl_latin1_to_utf8(const char* p, size_t n, char* out) {
   size_t o = 0;
   for (size_t i = 0; i < n; i++) {
     const unsigned char c = static_cast<unsigned char>(p[i]);
-    if (c < 0x80) {
-      out[o++] = static_cast<char>(c);
-    } else {
-      out[o++] = static_cast<char>(0xc0 | (c >> 6));
-      out[o++] = static_cast<char>(0x80 | (c & 0x3f));
-    }
+    if (c < 0x80) out[o++] = static_cast<char>(c);
+    else o = static_cast<size_t>(tl_put_latin1_high(c, out + o) - out);
   }
   return o;
 }
@@ -284,20 +280,12 @@ void tl_append_hex(std::string& out, const char* p, size_t n) {
 }
 
 void tl_append_csv_field(std::string& out, const char* p, size_t n) {
-  bool plain = true;
-  for (size_t i = 0; i < n; i++) {
-    const char c = p[i];
-    plain &= c != ',' && c != '"' && c != '\r' && c != '\n';
-  }
-  if (plain) {
+  if (tl_csv_plain(p, n)) {
     out.append(p, n);
     return;
   }
   out += '"';
-  for (size_t i = 0; i < n; i++) {
-    if (p[i] == '"') out += '"';
-    out += p[i];
-  }
+  tl_csv_doubled(p, n, [&out](const char* s, size_t k) { out.append(s, k); });
   out += '"';
 }
 
