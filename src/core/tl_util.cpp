@@ -110,15 +110,7 @@ void put_entity(tl_out& o, char ch) {
 
 // Appends p with every double quote doubled.
 void put_doubled(tl_out& o, const char* p, size_t n) {
-  size_t start = 0;
-  for (size_t i = 0; i < n; i++) {
-    if (p[i] == '"') {
-      o.put(p + start, i + 1 - start);
-      o.put('"');
-      start = i + 1;
-    }
-  }
-  o.put(p + start, n - start);
+  tl_csv_doubled(p, n, [&o](const char* s, size_t k) { o.put(s, k); });
 }
 
 }  // namespace

@@ -65,6 +65,29 @@ inline void tl_put_csv_special(tl_out& o, const char* p, size_t n, bool negative
   else tl_put_csv_special_quoted(o, p, n, negative);
 }
 
+// Hands the value to put(p, n) in runs, every quote doubled: the inside of
+// a quoted CSV field, whatever it is written to.
+template <class Put>
+void tl_csv_doubled(const char* p, size_t n, Put put) {
+  size_t start = 0;
+  for (size_t i = 0; i < n; i++) {
+    if (p[i] == '"') {
+      put(p + start, i + 1 - start);
+      put("\"", 1);
+      start = i + 1;
+    }
+  }
+  put(p + start, n - start);
+}
+
+// Writes the Latin-1 character c (0x80 and up) as its two UTF-8 bytes at
+// out. Returns the position after them.
+inline char* tl_put_latin1_high(unsigned char c, char* out) {
+  out[0] = static_cast<char>(0xc0 | (c >> 6));
+  out[1] = static_cast<char>(0x80 | (c & 0x3f));
+  return out + 2;
+}
+
 // How the unknown-record notice writes the record text.
 enum class tl_escape { none, xml, html };
 

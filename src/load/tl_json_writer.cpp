@@ -116,8 +116,7 @@ char* tl_json_escape(const char* p, size_t n, char* out) {
     if (!kJson.special[c]) {
       *out++ = static_cast<char>(c);
     } else if (c >= 0x80) {
-      *out++ = static_cast<char>(0xc0 | (c >> 6));
-      *out++ = static_cast<char>(0x80 | (c & 0x3f));
+      out = tl_put_latin1_high(c, out);
     } else if (c == '"' || c == '\\') {
       *out++ = '\\';
       *out++ = static_cast<char>(c);

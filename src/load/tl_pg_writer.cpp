@@ -13,6 +13,7 @@
 
 #include "tl_dynlib.h"
 #include "tl_globals.h"
+#include "tl_row_pipe.h"
 #include "tl_table_model.h"
 
 namespace {
@@ -29,16 +30,24 @@ constexpr size_t kAllBatches = 8 * 1024 * 1024;
 // The advisory lock that table making runs under ("tlload").
 const char kDdlLock[] = "SELECT pg_advisory_xact_lock(127978248167780)";
 
-const char kMetadata[] =
-    "CREATE TABLE IF NOT EXISTS tapelens_files(file_id bigserial PRIMARY KEY, name text NOT NULL, size bigint,"
-    " digest text UNIQUE, records bigint, rejects bigint, loaded_at timestamptz, version text);"
-    "CREATE TABLE IF NOT EXISTS tapelens_rejects(file_id bigint NOT NULL, line bigint NOT NULL,"
-    " reason text NOT NULL, raw bytea NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS tapelens_columns(table_name text NOT NULL, column_name text NOT NULL,"
-    " ordinal integer NOT NULL, display_name text, start integer, length integer, decimals integer,"
-    " PRIMARY KEY(table_name, column_name));"
-    "CREATE TABLE IF NOT EXISTS tapelens_layouts(table_name text PRIMARY KEY, record_key text NOT NULL,"
-    " class text NOT NULL, name text);";
+// The PostgreSQL names of the metadata tables' types.
+const char* meta_type(tl_meta_column::type_t t) {
+  switch (t) {
+    case tl_meta_column::file_key:
+      return "bigserial";
+    case tl_meta_column::int64:
+      return "bigint";
+    case tl_meta_column::int32:
+      return "integer";
+    case tl_meta_column::time:
+      return "timestamptz";
+    case tl_meta_column::bytes:
+      return "bytea";
+    case tl_meta_column::text:
+      break;
+  }
+  return "text";
+}
 
 std::string column_type(const tl_column& c) {
   if (c.field == nullptr) return "bigint";
@@ -72,20 +81,22 @@ void put_number(std::string& out, long long v) {
   out.append(d, static_cast<size_t>(snprintf(d, sizeof d, "%lld", v)));
 }
 
-class pg_writer : public tl_sink {
+class pg_writer : public tl_row_sink {
  public:
-  pg_writer(PGconn* conn, PGconn* ddl) : conn_(conn), ddl_(ddl), model_(), maker_(model_) {
+  pg_writer(PGconn* conn, PGconn* ddl) : conn_(conn), ddl_(ddl) {
     buffers_.resize(static_cast<size_t>(bdtr_count) + 1);
     ready_.resize(static_cast<size_t>(bdtr_count));
   }
-  ~pg_writer() override { close(); }
+  ~pg_writer() override {
+    stop_writer();
+    close();
+  }
 
   bool wants_digest() const override { return true; }
 
-  bool begin(const tl_document& doc) override {
+  bool open_doc(const tl_document& doc) override {
     doc_ = doc.name();
     records_ = rejects_ = 0;
-    maker_.reset();
     if (!command(conn_, "BEGIN")) return false;
     in_txn_ = true;
     const char* params[] = {doc_, TL_VERSION};
@@ -101,8 +112,7 @@ class pg_writer : public tl_sink {
     return true;
   }
 
-  bool record(const char* rec, size_t len, unsigned long long line) override {
-    const tl_row& row = maker_.make(rec, len, line);
+  bool put_row(const tl_row& row) override {
     records_++;
     if (row.table != nullptr) {
       const size_t at = static_cast<size_t>(row.table->rindex);
@@ -149,7 +159,7 @@ class pg_writer : public tl_sink {
     return true;
   }
 
-  bool end(const tl_doc_end& e) override {
+  bool close_doc(const tl_doc_end& e) override {
     const bool complete = e.complete;
     const tl_digest& digest = e.digest;
     if (!in_txn_) return false;
@@ -193,7 +203,7 @@ class pg_writer : public tl_sink {
     return true;
   }
 
-  bool finish() override {
+  bool close_run() override {
     if (in_txn_) rollback();
     close();
     return true;
@@ -249,7 +259,7 @@ class pg_writer : public tl_sink {
     if (b.empty()) return true;
     if (!make_pending()) return false;
     const std::string table = at + 1 == buffers_.size() ? std::string("tapelens_rejects")
-                                                       : tl_sql_quoted(model_.table(static_cast<int>(at))->name);
+                                                       : tl_sql_quoted(model().table(static_cast<int>(at))->name);
     const std::string sql = "COPY " + table + " FROM STDIN";
     PGresult* r = pq.exec(conn_, sql.c_str());
     const bool copying = pq.resultStatus(r) == PGRES_COPY_IN;
@@ -290,7 +300,7 @@ class pg_writer : public tl_sink {
     std::string names = "{";
     for (size_t i = 0; i < pending_.size(); i++) {
       if (i > 0) names += ",";
-      names += model_.table(pending_[i])->name;
+      names += model().table(pending_[i])->name;
     }
     names += "}";
     const char* params[] = {names.c_str()};
@@ -309,7 +319,7 @@ class pg_writer : public tl_sink {
     std::string sql;
     bool ok = true;
     for (int rindex : pending_) {
-      const tl_table& t = *model_.table(rindex);
+      const tl_table& t = *model().table(rindex);
       // The rows of this table, in column order.
       size_t k = 0;
       bool same = true;
@@ -393,8 +403,6 @@ class pg_writer : public tl_sink {
 
   PGconn* conn_;
   PGconn* ddl_;
-  tl_table_model model_;
-  tl_row_maker maker_;
   std::vector<std::string> buffers_;  // one per layout, then the rejects
   enum : unsigned char { kUnknown, kPending, kReady };
   std::vector<unsigned char> ready_;  // per layout: table not met, to be made, there
@@ -435,7 +443,7 @@ std::unique_ptr<tl_sink> tl_open_pg_writer(const char* conninfo) {
     pq.finish(conn);
     return nullptr;
   }
-  const std::string sql = std::string("BEGIN;") + kDdlLock + ";" + kMetadata + "COMMIT;";
+  const std::string sql = std::string("BEGIN;") + kDdlLock + ";" + tl_meta_ddl(meta_type) + "COMMIT;";
   PGresult* r = pq.exec(ddl, sql.c_str());
   const bool ok = pq.resultStatus(r) == PGRES_COMMAND_OK;
   pq.clear(r);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tl_globals.h"
+#include "tl_row_pipe.h"
 #include "tl_table_model.h"
 
 namespace {
@@ -21,28 +22,29 @@ struct csv_file {
   off_t keep = 0;  // the size to cut back to when the document in hand fails
 };
 
-class split_writer : public tl_sink {
+class split_writer : public tl_row_sink {
  public:
-  explicit split_writer(const char* dir) : dir_(dir), model_(), maker_(model_) {
+  explicit split_writer(const char* dir) : dir_(dir) {
     files_.resize(static_cast<size_t>(bdtr_count) + 2);
   }
-  ~split_writer() override { close_all(); }
+  ~split_writer() override {
+    stop_writer();
+    close_all();
+  }
 
   bool wants_digest() const override { return true; }
 
-  bool begin(const tl_document& doc) override {
+  bool open_doc(const tl_document& doc) override {
     doc_ = doc.name();
     file_id_++;
     records_ = rejects_ = 0;
-    maker_.reset();
     for (csv_file& c : files_) {
       if (c.f != nullptr) c.keep = ftello(c.f);
     }
     return true;
   }
 
-  bool record(const char* rec, size_t len, unsigned long long line) override {
-    const tl_row& row = maker_.make(rec, len, line);
+  bool put_row(const tl_row& row) override {
     records_++;
     if (row.table != nullptr) {
       csv_file* c = open_table(*row.table);
@@ -65,7 +67,7 @@ class split_writer : public tl_sink {
     }
     if (row.reject != nullptr) {
       rejects_++;
-      csv_file* c = open_meta(kRejects, "file_id,line,reason,raw");
+      csv_file* c = open_meta(kRejects);
       if (c == nullptr) return false;
       line_.clear();
       put_number(file_id_);
@@ -82,7 +84,7 @@ class split_writer : public tl_sink {
     return true;
   }
 
-  bool end(const tl_doc_end& e) override {
+  bool close_doc(const tl_doc_end& e) override {
     const bool complete = e.complete;
     const tl_digest& digest = e.digest;
     if (!complete) {
@@ -92,7 +94,7 @@ class split_writer : public tl_sink {
       // after a failed read (a signal stops it in the driver).
       return true;
     }
-    csv_file* c = open_meta(kFiles, "file_id,name,size,digest,records,rejects,loaded_at,version");
+    csv_file* c = open_meta(kFiles);
     if (c == nullptr) return false;
     char hex[33];
     tl_digest_hex(digest, hex);
@@ -121,7 +123,7 @@ class split_writer : public tl_sink {
     return true;
   }
 
-  bool finish() override {
+  bool close_run() override {
     bool ok = write_model();
     return close_all() && ok;
   }
@@ -168,8 +170,9 @@ class split_writer : public tl_sink {
     return &c;
   }
 
-  csv_file* open_meta(size_t which, const char* header) {
-    return open_file(files_[which], which == kRejects ? "tapelens_rejects" : "tapelens_files", header);
+  csv_file* open_meta(size_t which) {
+    const tl_meta_table& t = kTlMetaTables[which == kRejects ? kTlMetaRejects : kTlMetaFiles];
+    return open_file(files_[which], t.name, tl_meta_header(t));
   }
 
   csv_file* open_table(const tl_table& t) {
@@ -193,12 +196,12 @@ class split_writer : public tl_sink {
 
   // The columns and layouts of the tables written, as the databases hold them.
   bool write_model() {
-    std::string cols = "table_name,column_name,ordinal,display_name,start,length,decimals\r\n";
-    std::string lays = "table_name,record_key,class,name\r\n";
+    std::string cols = tl_meta_header(kTlMetaTables[kTlMetaColumns]) + "\r\n";
+    std::string lays = tl_meta_header(kTlMetaTables[kTlMetaLayouts]) + "\r\n";
     bool any = false;
     for (int i = 0; i < bdtr_count; i++) {
       if (files_[static_cast<size_t>(i) + 2].f == nullptr) continue;
-      const tl_table& t = *model_.table(i);
+      const tl_table& t = *model().table(i);
       any = true;
       for (size_t k = 0; k < t.columns.size(); k++) {
         const tl_column& c = t.columns[k];
@@ -218,8 +221,8 @@ class split_writer : public tl_sink {
       lays += "\r\n";
     }
     if (!any) return true;
-    for (const auto& [name, text] : {std::pair<const char*, std::string*>{"tapelens_columns", &cols},
-                                     std::pair<const char*, std::string*>{"tapelens_layouts", &lays}}) {
+    for (const auto& [name, text] : {std::pair<const char*, std::string*>{kTlMetaTables[kTlMetaColumns].name, &cols},
+                                     std::pair<const char*, std::string*>{kTlMetaTables[kTlMetaLayouts].name, &lays}}) {
       std::string path = dir_ + "/" + name + ".csv";
       FILE* f = fopen(path.c_str(), "w");
       if (f == nullptr || fwrite(text->data(), 1, text->size(), f) != text->size()) {
@@ -242,8 +245,6 @@ class split_writer : public tl_sink {
   }
 
   std::string dir_;
-  tl_table_model model_;
-  tl_row_maker maker_;
   std::vector<csv_file> files_;  // rejects, files, then one per layout
   std::string line_;
   const char* doc_ = "";

@@ -11,6 +11,7 @@
 
 #include "tl_dynlib.h"
 #include "tl_globals.h"
+#include "tl_row_pipe.h"
 #include "tl_table_model.h"
 
 namespace {
@@ -32,32 +33,39 @@ int busy_wait(void* /*unused*/, int count) {
   return 1;
 }
 
-const char kMetadata[] =
-    "CREATE TABLE IF NOT EXISTS tapelens_files(file_id INTEGER PRIMARY KEY, name TEXT NOT NULL, size INTEGER,"
-    " digest TEXT UNIQUE, records INTEGER, rejects INTEGER, loaded_at TEXT, version TEXT);"
-    "CREATE TABLE IF NOT EXISTS tapelens_rejects(file_id INTEGER NOT NULL, line INTEGER NOT NULL,"
-    " reason TEXT NOT NULL, raw BLOB NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS tapelens_columns(table_name TEXT NOT NULL, column_name TEXT NOT NULL,"
-    " ordinal INTEGER NOT NULL, display_name TEXT, start INTEGER, length INTEGER, decimals INTEGER,"
-    " PRIMARY KEY(table_name, column_name));"
-    "CREATE TABLE IF NOT EXISTS tapelens_layouts(table_name TEXT PRIMARY KEY, record_key TEXT NOT NULL,"
-    " class TEXT NOT NULL, name TEXT);";
+// The SQLite names of the metadata tables' types.
+const char* meta_type(tl_meta_column::type_t t) {
+  switch (t) {
+    case tl_meta_column::text:
+    case tl_meta_column::time:
+      return "TEXT";
+    case tl_meta_column::bytes:
+      return "BLOB";
+    case tl_meta_column::file_key:
+    case tl_meta_column::int64:
+    case tl_meta_column::int32:
+      break;
+  }
+  return "INTEGER";
+}
 
 const char* column_type(const tl_column& c) { return c.field != nullptr && c.decimals < 0 ? "TEXT" : "INTEGER"; }
 
-class sqlite_writer : public tl_sink {
+class sqlite_writer : public tl_row_sink {
  public:
-  sqlite_writer(sqlite3* db, const char* path) : db_(db), path_(path), model_(), maker_(model_) {
+  sqlite_writer(sqlite3* db, const char* path) : db_(db), path_(path) {
     tables_.resize(static_cast<size_t>(bdtr_count));
   }
-  ~sqlite_writer() override { close(); }
+  ~sqlite_writer() override {
+    stop_writer();
+    close();
+  }
 
   bool wants_digest() const override { return true; }
 
-  bool begin(const tl_document& doc) override {
+  bool open_doc(const tl_document& doc) override {
     doc_ = doc.name();
     records_ = rejects_ = 0;
-    maker_.reset();
     if (sq.exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
       if (tl_shutdown != 0) fprintf(stderr, "ERROR: %s: stopped while waiting for another loader's lock\n", path_.c_str());
       else report("cannot start a transaction");
@@ -79,8 +87,7 @@ class sqlite_writer : public tl_sink {
     return true;
   }
 
-  bool record(const char* rec, size_t len, unsigned long long line) override {
-    const tl_row& row = maker_.make(rec, len, line);
+  bool put_row(const tl_row& row) override {
     records_++;
     if (row.table != nullptr) {
       sqlite3_stmt* s = insert_for(*row.table);
@@ -108,7 +115,7 @@ class sqlite_writer : public tl_sink {
     return true;
   }
 
-  bool end(const tl_doc_end& e) override {
+  bool close_doc(const tl_doc_end& e) override {
     const bool complete = e.complete;
     const tl_digest& digest = e.digest;
     if (!in_txn_) return false;
@@ -148,7 +155,7 @@ class sqlite_writer : public tl_sink {
     return true;
   }
 
-  bool finish() override {
+  bool close_run() override {
     if (in_txn_) rollback();
     return close();
   }
@@ -305,8 +312,6 @@ class sqlite_writer : public tl_sink {
 
   sqlite3* db_;
   std::string path_;
-  tl_table_model model_;
-  tl_row_maker maker_;
   std::vector<sqlite3_stmt*> tables_;
   sqlite3_stmt* reject_ = nullptr;
   const char* doc_ = "";
@@ -335,7 +340,7 @@ std::unique_ptr<tl_sink> tl_open_sqlite_writer(const char* path) {
   }
   if (!load_sqlite()) return nullptr;
   sqlite3* db = nullptr;
-  if (sq.open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+  if (sq.open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
     fprintf(stderr, "ERROR: %s: cannot open the SQLite database: %s\n", path,
             db != nullptr ? sq.errmsg(db) : "out of memory");
     sq.close(db);
@@ -358,7 +363,7 @@ std::unique_ptr<tl_sink> tl_open_sqlite_writer(const char* path) {
     sq.close(db);
     return nullptr;
   }
-  std::string sql = std::string("BEGIN IMMEDIATE;") + kMetadata + "COMMIT;";
+  std::string sql = std::string("BEGIN IMMEDIATE;") + tl_meta_ddl(meta_type) + "COMMIT;";
   if (sq.exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
     if (tl_shutdown != 0) fprintf(stderr, "ERROR: %s: stopped while waiting for another loader's lock\n", path);
     else fprintf(stderr, "ERROR: %s: the SQLite database cannot be written: %s\n", path, err != nullptr ? err : "");

@@ -181,16 +181,82 @@ const tl_row& tl_row_maker::make(const char* rec, size_t len, unsigned long long
   return row_;
 }
 
+namespace {
+
+using mc = tl_meta_column;
+const mc kFilesColumns[] = {
+    {"file_id", mc::file_key, false, false, true}, {"name", mc::text, true, false, false},
+    {"size", mc::int64, false, false, false},      {"digest", mc::text, false, true, false},
+    {"records", mc::int64, false, false, false},   {"rejects", mc::int64, false, false, false},
+    {"loaded_at", mc::time, false, false, false},  {"version", mc::text, false, false, false},
+};
+const mc kRejectsColumns[] = {
+    {"file_id", mc::int64, true, false, false},
+    {"line", mc::int64, true, false, false},
+    {"reason", mc::text, true, false, false},
+    {"raw", mc::bytes, true, false, false},
+};
+const mc kColumnsColumns[] = {
+    {"table_name", mc::text, true, false, true},    {"column_name", mc::text, true, false, true},
+    {"ordinal", mc::int32, true, false, false},     {"display_name", mc::text, false, false, false},
+    {"start", mc::int32, false, false, false},      {"length", mc::int32, false, false, false},
+    {"decimals", mc::int32, false, false, false},
+};
+const mc kLayoutsColumns[] = {
+    {"table_name", mc::text, false, false, true},
+    {"record_key", mc::text, true, false, false},
+    {"class", mc::text, true, false, false},
+    {"name", mc::text, false, false, false},
+};
+
+template <size_t N>
+constexpr tl_meta_table meta(const char* name, const mc (&cols)[N]) {
+  return {name, cols, N};
+}
+
+}  // namespace
+
+const tl_meta_table kTlMetaTables[4] = {
+    meta("tapelens_files", kFilesColumns),
+    meta("tapelens_rejects", kRejectsColumns),
+    meta("tapelens_columns", kColumnsColumns),
+    meta("tapelens_layouts", kLayoutsColumns),
+};
+
+std::string tl_meta_ddl(const char* (*type_name)(tl_meta_column::type_t)) {
+  std::string sql;
+  for (const tl_meta_table& t : kTlMetaTables) {
+    size_t keys = 0;
+    for (size_t i = 0; i < t.ncolumns; i++) keys += t.columns[i].key ? 1 : 0;
+    sql += std::string("CREATE TABLE IF NOT EXISTS ") + t.name + "(";
+    std::string key;
+    for (size_t i = 0; i < t.ncolumns; i++) {
+      const tl_meta_column& c = t.columns[i];
+      if (i > 0) sql += ", ";
+      sql += std::string(c.name) + " " + type_name(c.type);
+      if (c.key && keys == 1) sql += " PRIMARY KEY";
+      if (c.not_null) sql += " NOT NULL";
+      if (c.unique) sql += " UNIQUE";
+      if (c.key) key += (key.empty() ? "" : ", ") + std::string(c.name);
+    }
+    if (keys > 1) sql += ", PRIMARY KEY(" + key + ")";
+    sql += ");";
+  }
+  return sql;
+}
+
+std::string tl_meta_header(const tl_meta_table& t) {
+  std::string h;
+  for (size_t i = 0; i < t.ncolumns; i++) h += (i > 0 ? "," : "") + std::string(t.columns[i].name);
+  return h;
+}
+
 size_t tl_latin1_to_utf8(const char* p, size_t n, char* out) {
   size_t o = 0;
   for (size_t i = 0; i < n; i++) {
     const unsigned char c = static_cast<unsigned char>(p[i]);
-    if (c < 0x80) {
-      out[o++] = static_cast<char>(c);
-    } else {
-      out[o++] = static_cast<char>(0xc0 | (c >> 6));
-      out[o++] = static_cast<char>(0x80 | (c & 0x3f));
-    }
+    if (c < 0x80) out[o++] = static_cast<char>(c);
+    else o = static_cast<size_t>(tl_put_latin1_high(c, out + o) - out);
   }
   return o;
 }
@@ -214,20 +280,12 @@ void tl_append_hex(std::string& out, const char* p, size_t n) {
 }
 
 void tl_append_csv_field(std::string& out, const char* p, size_t n) {
-  bool plain = true;
-  for (size_t i = 0; i < n; i++) {
-    const char c = p[i];
-    plain &= c != ',' && c != '"' && c != '\r' && c != '\n';
-  }
-  if (plain) {
+  if (tl_csv_plain(p, n)) {
     out.append(p, n);
     return;
   }
   out += '"';
-  for (size_t i = 0; i < n; i++) {
-    if (p[i] == '"') out += '"';
-    out += p[i];
-  }
+  tl_csv_doubled(p, n, [&out](const char* s, size_t k) { out.append(s, k); });
   out += '"';
 }
 

@@ -104,6 +104,43 @@ class tl_row_maker {
   tl_row row_;
 };
 
+// The metadata tables every load writes beside the layout tables, described
+// once: each writer renders them in its dialect (SQL DDL, CSV headers).
+struct tl_meta_column {
+  // The kind of value, which each dialect names its own way.
+  enum type_t : unsigned char {
+    file_key,  // the file's number, made by the database (the table's key)
+    int64,     // a count, size or number of up to 64 bits
+    int32,     // a small number
+    text,
+    time,      // a UTC time
+    bytes,
+  };
+  const char* name;
+  type_t type;
+  bool not_null;
+  bool unique;
+  bool key;  // part of the table's primary key
+};
+
+struct tl_meta_table {
+  const char* name;
+  const tl_meta_column* columns;
+  size_t ncolumns;
+};
+
+// tapelens_files, tapelens_rejects, tapelens_columns, tapelens_layouts.
+extern const tl_meta_table kTlMetaTables[4];
+enum : size_t { kTlMetaFiles, kTlMetaRejects, kTlMetaColumns, kTlMetaLayouts };
+
+// Returns the CREATE TABLE IF NOT EXISTS statements of the metadata tables,
+// each column's type named by type_name; a key of one column is written
+// after its type, a key of several after the columns.
+std::string tl_meta_ddl(const char* (*type_name)(tl_meta_column::type_t));
+
+// Returns the CSV header of a metadata table: its column names, no line end.
+std::string tl_meta_header(const tl_meta_table& t);
+
 // Writes the text of a byte string as UTF-8, each byte as the Latin-1
 // character of its code, into out (at least 2 * n bytes). Returns the
 // length written.

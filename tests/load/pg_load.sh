@@ -142,6 +142,28 @@ check "lost server: message" grep -q "^ERROR: PostgreSQL: .*terminat" err
 same "lost server: the first file kept, nothing of the second" "a.bdt|0" \
   "$(q -c 'SELECT name FROM tapelens_files')|$(q -c 'SELECT count(*) FROM r100101_00 WHERE file_id <> 1')"
 
+echo "== lost server while the writer thread is behind"
+# No pause before the server goes: the reader is as far ahead as it gets.
+"$GEN_SAMPLE" --size 60 --seed 34 >big.bdt
+newdb
+mkfifo in.fifo
+"$TAPELENS" --postgres="$conn" a.bdt in.fifo 2>err &
+pid=$!
+{
+  head -c 30000000 big.bdt
+  psql "$base dbname=postgres" -X -q -At -c "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity
+    WHERE datname = 't$n' AND pid <> pg_backend_pid()" >/dev/null
+  cat big.bdt
+} >in.fifo 2>/dev/null
+wait $pid
+same "lost server, writer behind: status" 1 $?
+rm -f in.fifo
+check "lost server, writer behind: message" grep -q "^ERROR: PostgreSQL: .*terminat" err
+same "lost server, writer behind: the first file kept, nothing of the second" "a.bdt|0" \
+  "$(q -c 'SELECT name FROM tapelens_files')|$(q -c 'SELECT count(*) FROM r100101_00 WHERE file_id <> 1')"
+bash "$HERE/pg_dump_csv.sh" "$conn" dumpl
+check "lost server, writer behind: the first file whole" python3 "$HERE/check_load.py" --sums dumpl/sums csv dumpl a.bdt.D
+
 echo "== errors change nothing"
 mkfifo never.fifo
 timeout 20 "$TAPELENS" --postgres="host=$work/nothing-here user=postgres dbname=x" never.fifo 2>err

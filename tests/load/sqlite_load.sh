@@ -42,6 +42,40 @@ r300305_00|300305.00|30|Supplemental Detail record 300305.00" \
 same "a table per layout met" "$(cut -c1-8 a.bdt b.bdt | sort -u | grep -c '^[134]')" \
   "$(( $(sq v.db 'SELECT count(*) FROM tapelens_layouts') + $(sq v.db "SELECT count(DISTINCT substr(raw, 1, 8)) FROM tapelens_rejects WHERE reason = 'unknown layout'") ))"
 
+echo "== one thread and two: the same database"
+# The database as text, the load times aside.
+dumpdb() { sq "$1" .dump | sed -E "s/'20[0-9]{2}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z'/T/"; }
+"$TAPELENS" --jobs=1 --sqlite=v1.db a.bdt b.bdt
+same "--jobs=1: status" 0 $?
+check "--jobs=1: the same tables, rows and values as on two threads" test "$(dumpdb v.db)" = "$(dumpdb v1.db)"
+
+echo "== a signal while the writer thread is behind"
+# A file that takes a while to load, stopped while converting at full speed
+# once the first file is in: the rows queued for the writer are dropped.
+"$GEN_SAMPLE" --size 60 --seed 13 >big.bdt
+# file2_rows DB: the rows of the second file in every layout table.
+file2_rows() {
+  sq "$1" "SELECT 'SELECT ' || group_concat('(SELECT count(*) FROM \"' || table_name || '\" WHERE file_id <> 1)', ' + ') FROM tapelens_layouts" | sqlite3 -batch "$1"
+}
+for sig in INT TERM; do
+  rm -f sig.db
+  mkfifo in.fifo
+  "$TAPELENS" --sqlite=sig.db a.bdt in.fifo 2>err &
+  pid=$!
+  # No pause before the signal: the reader is as far ahead as it gets.
+  { head -c 30000000 big.bdt; kill -$sig $pid; start=$(date +%s%N); echo "$start" >start; cat big.bdt; } >in.fifo 2>/dev/null
+  wait $pid
+  status=$?
+  took=$((($(date +%s%N) - $(cat start)) / 1000000))
+  rm -f in.fifo
+  same "SIG$sig: status" "$([ $sig = INT ] && echo 130 || echo 143)" $status
+  same "SIG$sig: message" "ERROR: sig.db: loading in.fifo stopped; nothing of it was kept" "$(cat err)"
+  check "SIG$sig: stopped without writing what was queued (${took} ms)" test "$took" -lt 2000
+  same "SIG$sig: only the first file" "1|a.bdt|0|ok" \
+    "$(sq sig.db 'SELECT file_id, name FROM tapelens_files')|$(file2_rows sig.db)|$(sq sig.db 'PRAGMA integrity_check')"
+  check "SIG$sig: the first file whole" python3 "$HERE/check_load.py" sqlite sig.db a.bdt.D
+done
+
 echo "== size and digest are of the bytes read"
 gzip -c a.bdt >az.bdt.gz
 zip -q am.zip b.bdt
@@ -222,6 +256,15 @@ if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=1m tapelens-full full 2>/dev/nul
   check "full disk: message" grep -q "ERROR: full/x.db: .*full" err
   same "full disk: the first file kept, nothing of the second" "small.bdt" "$(sq full/x.db 'SELECT name FROM tapelens_files')"
   same "full disk: integrity" ok "$(sq full/x.db 'PRAGMA integrity_check')"
+  umount full
+  # The same for --split: the CSV files of the first file stay, cut back to it.
+  mount -t tmpfs -o size=1m tapelens-full full
+  "$TAPELENS" --split=small-alone small.bdt
+  "$TAPELENS" --split=full/d small.bdt big.bdt 2>err
+  same "full disk, --split: status" 1 $?
+  check "full disk, --split: message" grep -q "ERROR: full/d: cannot write: No space left on device" err
+  rows_of() { for f in "$1"/r*.csv; do tail -n +2 "$f"; done | sort; }
+  same "full disk, --split: the rows of the first file, nothing of the second" "$(rows_of small-alone)" "$(rows_of full/d)"
   umount full
 else
   echo "note: full disk not checked here (mounting a small tmpfs needs root)"
