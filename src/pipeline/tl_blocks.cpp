@@ -58,7 +58,7 @@ tl_block_runner::~tl_block_runner() {
     std::lock_guard<std::mutex> lock(m_);
     stopping_ = true;
   }
-  cv_.notify_all();
+  work_cv_.notify_all();
   for (std::thread& t : threads_) t.join();
 }
 
@@ -83,7 +83,7 @@ void tl_block_runner::work() {
     slot* s;
     {
       std::unique_lock<std::mutex> lock(m_);
-      cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      work_cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
       if (queue_.empty()) return;
       s = queue_.front();
       queue_.pop_front();
@@ -119,7 +119,7 @@ void tl_block_runner::convert(slot& s) {
   if (s.prev != nullptr) {
     // The state the records before left, from the block before.
     std::unique_lock<std::mutex> lock(m_);
-    cv_.wait(lock, [&s] { return s.prev->relayed; });
+    relay_cv_.wait(lock, [&s] { return s.prev->relayed; });
     s.start = s.prev->end;
     s.line_base = s.prev->line_end;
   }
@@ -151,7 +151,10 @@ void tl_block_runner::convert(slot& s) {
     s.line_end = line;
     s.relayed = true;
   }
-  cv_.notify_all();
+  // The worker of the block after it may wait for this, and the reading
+  // thread to use a slot again.
+  relay_cv_.notify_all();
+  done_cv_.notify_one();
   w.load(s.start);
   bool ok = true;
   for (const piece& p : s.pieces) {
@@ -164,7 +167,7 @@ void tl_block_runner::convert(slot& s) {
     s.ok = ok;
     s.done = true;
   }
-  cv_.notify_all();
+  done_cv_.notify_one();
 }
 
 bool tl_block_runner::fill(tl_document& doc, slot& s) {
@@ -185,7 +188,7 @@ bool tl_block_runner::join(slot& s) {
     // The block after it must have taken its state before the slot is
     // used again.
     std::unique_lock<std::mutex> lock(m_);
-    cv_.wait(lock, [&s] { return s.done && (s.next == nullptr || s.next->relayed); });
+    done_cv_.wait(lock, [&s] { return s.done && (s.next == nullptr || s.next->relayed); });
   }
   // The progress of what is written, not of what is read ahead.
   tl_progress_note(s.doc->name(), s.doc->size(), s.consumed);
@@ -267,7 +270,7 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
       if (prev != nullptr) prev->next = &s;
       if (!threads_.empty()) queue_.push_back(&s);
     }
-    cv_.notify_all();
+    work_cv_.notify_one();
     // No thread to be had (resources exhausted): the block is converted
     // here, in order, as a worker would.
     if (threads_.empty()) convert(s);

@@ -86,7 +86,10 @@ class tl_block_runner {
   std::vector<std::unique_ptr<slot>> slots_;
   std::vector<std::thread> threads_;
   std::mutex m_;
-  std::condition_variable cv_;
+  // Separate wake-ups, so that each wakes only who waits for it: workers
+  // for a block to take, a worker for the block before to hand its state
+  // on, the reading thread for a block to be done.
+  std::condition_variable work_cv_, relay_cv_, done_cv_;
   std::deque<slot*> queue_;
   bool stopping_ = false;
   unsigned long long doc_serial_ = 0;
