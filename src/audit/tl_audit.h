@@ -21,6 +21,7 @@ enum class tl_audit_form { text, csv, html, json };
 class tl_audit_sink : public tl_sink {
  public:
   tl_filter filter() const override { return tl_filter::audit; }
+  bool writes_little() const override { return true; }
 };
 
 // --check in the text or JSON form.

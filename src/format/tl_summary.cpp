@@ -110,6 +110,8 @@ class summary_sink final : public tl_sink {
     return tl_record_loop(*this, doc, filter, hash, e);
   }
 
+  bool writes_little() const override { return true; }
+
   // --layouts applies here too; the record classes of -1 -3 -4 never did.
   tl_filter filter() const override { return tl_filter::layouts; }
 

@@ -14,8 +14,13 @@ namespace {
 
 // Bytes in flight stay bounded whatever the jobs: at most this many blocks.
 constexpr size_t kMaxSlots = 16;
-constexpr size_t kAutoBlock = 1 << 17;
+// Blocks of 256 KB, and smaller when many are in hand, for a sink whose
+// output may be ten times a block; of 1 MB for one that writes little (the
+// summary, the audit modes). Larger blocks cost fewer hand-overs.
+constexpr size_t kAutoBlock = 1 << 18;
 constexpr size_t kAutoInHand = 1 << 20;
+constexpr size_t kAutoBlockLittle = 1 << 20;
+constexpr size_t kAutoInHandLittle = 1 << 23;
 
 // Runs fn with one record text NUL-terminated in place (the byte after it
 // is put back), as the formatters take records.
@@ -33,9 +38,10 @@ tl_block_runner::tl_block_runner(tl_sink& sink, int jobs, size_t block)
     : sink_(sink), jobs_(jobs), nuls_(sink.wants_nuls()) {
   size_t n = static_cast<size_t>(jobs) * 2;
   if (n > kMaxSlots) n = kMaxSlots;
-  // Unless told, blocks of 128 KB, and smaller when many are in hand: a
-  // block's output may be ten times its size.
-  if (block == 0) block = std::min<size_t>(kAutoBlock, kAutoInHand / n);
+  if (block == 0) {
+    block = sink.writes_little() ? std::min<size_t>(kAutoBlockLittle, kAutoInHandLittle / n)
+                                 : std::min<size_t>(kAutoBlock, kAutoInHand / n);
+  }
   block_ = block < 256 ? 256 : block;
   if (static_cast<size_t>(jobs_) > n) jobs_ = static_cast<int>(n);
   for (size_t i = 0; i < n; i++) {

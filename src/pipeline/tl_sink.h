@@ -132,6 +132,9 @@ class tl_sink {
   // Returns true when the run found what makes the exit status 3 (the
   // audit modes' faults and findings).
   virtual bool findings() const { return false; }
+  // Returns true when the sink writes little beside what it reads (a
+  // summary): the blocks of several threads can then be larger.
+  virtual bool writes_little() const { return false; }
 
   // Running on several threads, for a sink that can (the others run on
   // one). fork() returns a worker: a sink of the same settings whose begin()
