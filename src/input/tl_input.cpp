@@ -62,6 +62,8 @@ class lines_document : public tl_document, protected tl_lines {
     return -1;
   }
 
+  bool reshaped() const override { return reshapes(); }
+
   long next_bytes(char* dst, size_t n) override {
     // Who reads bytes reports the progress of what it has written.
     quiet_ = true;

@@ -36,6 +36,9 @@ class tl_document {
   // Returns, for the record delivered last, which of its bytes were NUL
   // (given as blanks): bit i % 64 of word i / 64 for byte i; null when none.
   virtual const uint64_t* nuls() const { return nullptr; }
+  // Returns true when the document's bytes are decoded (EBCDIC) or framed
+  // (fixed-length records) on their way, by the thread that reads them.
+  virtual bool reshaped() const { return false; }
   // Returns true when reading stopped on an error rather than at the end.
   virtual bool failed() const = 0;
 };

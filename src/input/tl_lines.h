@@ -108,6 +108,8 @@ class tl_lines {
   // before they were given as blanks (bit i % 64 of word i / 64 for byte
   // i), or null when none was.
   const uint64_t* nul_mask() const { return piece_nul_ ? nul_mask_ : nullptr; }
+  // Returns true when the bytes are decoded or framed on their way.
+  bool reshapes() const { return table_ != nullptr || lrecl_ > 0; }
   // Returns the errno of the failed read, 0 while none failed.
   int read_errno() const { return errno_; }
 
