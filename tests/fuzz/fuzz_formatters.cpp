@@ -30,7 +30,7 @@
 namespace {
 
 constexpr size_t kRecordOutput = 16384;
-constexpr size_t kMaxRecords = 12;
+constexpr size_t kMaxRecords = 8;
 
 enum fmt { F_TEXT, F_CSV, F_ANON, F_XML, F_HTML, F_DB, F_COUNT };
 const char* const kNames[F_COUNT] = {"text", "csv", "anon", "xml", "html", "db"};
