@@ -10,10 +10,6 @@ namespace {
 
 const char kHeader[] = "rule,total_key,total_start,detail_key,detail_start,scope";
 
-struct fault {
-  int line;
-  std::string text;
-};
 
 // A rule name goes into every finding line: printable, no more than a line.
 bool good_rule_name(const std::string& s) {
@@ -28,7 +24,7 @@ bool good_rule_name(const std::string& s) {
 }  // namespace
 
 bool tl_parse_rules(const char* path, const std::string& text, std::vector<tl_rule>& rules, std::string& errors) {
-  std::vector<fault> faults;
+  std::vector<tl_line_fault> faults;
   std::vector<tl_rule> found;
   std::map<std::string, size_t> rule_of;  // name -> index in found
   auto fault_at = [&](int line, const std::string& what) { faults.push_back({line, what}); };
@@ -114,12 +110,7 @@ bool tl_parse_rules(const char* path, const std::string& text, std::vector<tl_ru
   if (faults.empty() && found.empty()) faults.push_back({0, "no rules"});
 
   if (!faults.empty()) {
-    for (const fault& f : faults) {
-      errors += "ERROR: ";
-      errors += path;
-      if (f.line > 0) errors += ":" + std::to_string(f.line);
-      errors += ": " + f.text + "\n";
-    }
+    for (const tl_line_fault& f : faults) tl_put_fault(path, f, errors);
     return false;
   }
   for (tl_rule& r : found) {

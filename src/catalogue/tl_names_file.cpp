@@ -31,10 +31,6 @@ struct naming {
   int line;
 };
 
-struct fault {
-  int line;
-  std::string text;
-};
 
 bdt_fields_tag* list_of(int rindex) { return rindex < 0 ? bdtf_common : bdtr_list[rindex].fields; }
 
@@ -160,6 +156,13 @@ std::string tl_field_start_text(const bdt_fields_tag* list, size_t k) {
   return s;
 }
 
+void tl_put_fault(const char* path, const tl_line_fault& f, std::string& errors) {
+  errors += "ERROR: ";
+  errors += path;
+  if (f.line > 0) errors += ":" + std::to_string(f.line);
+  errors += ": " + f.text + "\n";
+}
+
 int tl_layout_of_key(const std::string& key) {
   // The keys never change: their index is made once.
   static const std::map<std::string, int> layout_of = [] {
@@ -209,7 +212,7 @@ void tl_csv_rows(const std::string& text, const char* header, size_t columns,
 }
 
 bool tl_apply_names_text(const char* path, const std::string& text, std::string& errors) {
-  std::vector<fault> faults;
+  std::vector<tl_line_fault> faults;
   std::vector<naming> names;
   std::map<std::pair<int, long>, int> named_on;  // place -> line that named it
   auto fault_at = [&](int line, const std::string& what) { faults.push_back({line, what}); };
@@ -293,13 +296,8 @@ bool tl_apply_names_text(const char* path, const std::string& text, std::string&
   }
 
   if (!faults.empty()) {
-    std::stable_sort(faults.begin(), faults.end(), [](const fault& a, const fault& b) { return a.line < b.line; });
-    for (const fault& f : faults) {
-      errors += "ERROR: ";
-      errors += path;
-      if (f.line > 0) errors += ":" + std::to_string(f.line);
-      errors += ": " + f.text + "\n";
-    }
+    std::stable_sort(faults.begin(), faults.end(), [](const tl_line_fault& a, const tl_line_fault& b) { return a.line < b.line; });
+    for (const tl_line_fault& f : faults) tl_put_fault(path, f, errors);
     return false;
   }
   for (const naming& n : names) {

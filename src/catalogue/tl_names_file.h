@@ -35,6 +35,15 @@ void tl_names_template(std::string& out);
 // Pieces of the names file's reading that other CSV inputs of the same kind
 // (the rules of --balance) share, so that they read and report alike.
 
+// A fault of a line of a file the user gives (0: of the whole file).
+struct tl_line_fault {
+  int line;
+  std::string text;
+};
+
+// Appends "ERROR: PATH:LINE: what\n" (no LINE for line 0) to errors.
+void tl_put_fault(const char* path, const tl_line_fault& f, std::string& errors);
+
 // Returns the index of the layout whose record key is key ("100101.00"),
 // or -1 when none is.
 int tl_layout_of_key(const std::string& key);
