@@ -3,6 +3,9 @@
 
 #include <csignal>
 #include <algorithm>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 #include <cstring>
 #include <pthread.h>
 
@@ -12,13 +15,16 @@
 
 namespace {
 
-// Bytes in flight stay bounded whatever the jobs: at most this many blocks.
+// Bytes in flight stay bounded whatever the jobs: at most this many blocks,
+// four a thread, so that a thread finds a block to take while the reading
+// thread converts one of its own.
+constexpr size_t kSlotsPerJob = 4;
 constexpr size_t kMaxSlots = 16;
 // Blocks of 256 KB, and smaller when many are in hand, for a sink whose
 // output may be ten times a block; of 1 MB for one that writes little (the
 // summary, the audit modes). Larger blocks cost fewer hand-overs.
 constexpr size_t kAutoBlock = 1 << 18;
-constexpr size_t kAutoInHand = 1 << 20;
+constexpr size_t kAutoInHand = 1 << 21;
 constexpr size_t kAutoBlockLittle = 1 << 20;
 constexpr size_t kAutoInHandLittle = 1 << 23;
 
@@ -32,11 +38,21 @@ inline void with_nul(char* rec, size_t len, F fn) {
   rec[len] = kept;
 }
 
+// Tries of a spinning wait before sleeping: some tens of microseconds, a
+// fraction of a block's conversion.
+constexpr int kSpins = 20000;
+
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+  _mm_pause();
+#endif
+}
+
 }  // namespace
 
 tl_block_runner::tl_block_runner(tl_sink& sink, int jobs, size_t block)
     : sink_(sink), jobs_(jobs), nuls_(sink.wants_nuls()) {
-  size_t n = static_cast<size_t>(jobs) * 2;
+  size_t n = static_cast<size_t>(jobs) * kSlotsPerJob;
   if (n > kMaxSlots) n = kMaxSlots;
   if (block == 0) {
     block = sink.writes_little() ? std::min<size_t>(kAutoBlockLittle, kAutoInHandLittle / n)
@@ -44,6 +60,7 @@ tl_block_runner::tl_block_runner(tl_sink& sink, int jobs, size_t block)
   }
   block_ = block < 256 ? 256 : block;
   if (static_cast<size_t>(jobs_) > n) jobs_ = static_cast<int>(n);
+  spin_ = jobs_ <= tl_cores();
   for (size_t i = 0; i < n; i++) {
     std::unique_ptr<slot> s(new slot);
     s->worker = sink.fork();
@@ -74,7 +91,8 @@ void tl_block_runner::start_threads() {
   sigset_t all, old;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &old);
-  for (int i = 0; i < jobs_; i++) {
+  // The calling thread converts blocks too.
+  for (int i = 1; i < jobs_; i++) {
     try {
       threads_.emplace_back([this] { work(); });
     } catch (const std::system_error&) {
@@ -84,18 +102,48 @@ void tl_block_runner::start_threads() {
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
+template <class P>
+bool tl_block_runner::spin(P pred) const {
+  if (spin_) {
+    for (int i = 0; i < kSpins; i++) {
+      if (pred()) return true;
+      cpu_relax();
+    }
+  }
+  return pred();
+}
+
 void tl_block_runner::work() {
   for (;;) {
     slot* s;
     {
       std::unique_lock<std::mutex> lock(m_);
+      if (queue_.empty() && !stopping_) {
+        lock.unlock();
+        spin([this] { return queued_.load(std::memory_order_relaxed) > 0; });
+        lock.lock();
+      }
       work_cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
       if (queue_.empty()) return;
       s = queue_.front();
       queue_.pop_front();
+      queued_.store(queue_.size(), std::memory_order_relaxed);
     }
     convert(*s);
   }
+}
+
+bool tl_block_runner::help() {
+  slot* s;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    if (queue_.empty()) return false;
+    s = queue_.front();
+    queue_.pop_front();
+    queued_.store(queue_.size(), std::memory_order_relaxed);
+  }
+  convert(*s);
+  return true;
 }
 
 template <class F>
@@ -124,8 +172,11 @@ void tl_block_runner::convert(slot& s) {
   tl_sink& w = *s.worker;
   if (s.prev != nullptr) {
     // The state the records before left, from the block before.
-    std::unique_lock<std::mutex> lock(m_);
-    relay_cv_.wait(lock, [&s] { return s.prev->relayed; });
+    const auto relayed = [&s] { return s.prev->relayed.load(std::memory_order_acquire); };
+    if (!spin(relayed)) {
+      std::unique_lock<std::mutex> lock(m_);
+      relay_cv_.wait(lock, relayed);
+    }
     s.start = s.prev->end;
     s.line_base = s.prev->line_end;
   }
@@ -189,12 +240,25 @@ bool tl_block_runner::fill(tl_document& doc, slot& s) {
   return true;
 }
 
+bool tl_block_runner::joinable(const slot& s) {
+  // The block after it must have taken its state before the slot is used
+  // again.
+  return s.done.load(std::memory_order_acquire) &&
+         (s.next == nullptr || s.next->relayed.load(std::memory_order_acquire));
+}
+
 bool tl_block_runner::join(slot& s) {
-  {
-    // The block after it must have taken its state before the slot is
-    // used again.
+  const auto ready = [&s] { return joinable(s); };
+  // A block no thread has taken is converted here meanwhile, but one is
+  // left for the threads, so that they are not idle while this one reads.
+  // When the threads have taken all, s will be ready without this one.
+  const size_t leave = threads_.empty() ? 0 : 1;
+  const auto to_help = [this, leave] { return queued_.load(std::memory_order_relaxed) > leave; };
+  while (!ready()) {
+    if (to_help() && help()) continue;
+    if (spin([&] { return ready() || to_help(); })) continue;
     std::unique_lock<std::mutex> lock(m_);
-    done_cv_.wait(lock, [&s] { return s.done && (s.next == nullptr || s.next->relayed); });
+    done_cv_.wait(lock, ready);
   }
   // The progress of what is written, not of what is read ahead.
   tl_progress_note(s.doc->name(), s.doc->size(), s.consumed);
@@ -272,14 +336,14 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
     }
     start_threads();
     {
+      // With no thread to be had (resources exhausted), the blocks are
+      // converted by this one, in order, when it joins them.
       std::lock_guard<std::mutex> lock(m_);
       if (prev != nullptr) prev->next = &s;
-      if (!threads_.empty()) queue_.push_back(&s);
+      queue_.push_back(&s);
+      queued_.store(queue_.size(), std::memory_order_relaxed);
     }
     work_cv_.notify_one();
-    // No thread to be had (resources exhausted): the block is converted
-    // here, in order, as a worker would.
-    if (threads_.empty()) convert(s);
     flight.push_back(&s);
     prev = &s;
   }
