@@ -23,10 +23,21 @@
 #include <vector>
 #include <xlsxwriter.h>
 
+#include "tl_dynlib.h"
 #include "tl_globals.h"
 #include "tl_table_model.h"
 
 namespace {
+
+// libxlsxwriter brings libcrypto, whose loading would cost every run of
+// tapelens time at start-up: it is opened when a workbook is asked for.
+#define TL_XLSX_FUNCTIONS(X)                                                                                 \
+  X(workbook_, new_opt) X(workbook_, add_worksheet) X(workbook_, add_format) X(workbook_, close)             \
+  X(worksheet_, write_string) X(worksheet_, write_number) X(worksheet_, set_column)                          \
+  X(worksheet_, freeze_panes) X(worksheet_, autofilter) X(worksheet_, ignore_errors) X(format_, set_bold)   \
+  X(format_, set_num_format) X(format_, set_bg_color) X(format_, set_font_color) X(lxw_, strerror)         \
+  X(lxw_, workbook_free)
+TL_DYNLIB_TABLE(xlsx_api, xl, load_xlsx, "libxlsxwriter.so.4", TL_XLSX_FUNCTIONS)
 
 constexpr size_t kChunk = 32 * 1024;   // spool buffer of one layout
 constexpr size_t kCellMax = 32767;     // the most characters a cell holds
@@ -345,7 +356,7 @@ class xlsx_writer : public tl_sink {
   // A worksheet with its header row, frozen, filtered and sized.
   lxw_worksheet* sheet(const std::string& name, const std::vector<std::string>& header,
                        const std::vector<double>& widths, unsigned long long rows) {
-    lxw_worksheet* ws = workbook_add_worksheet(wb_, name.c_str());
+    lxw_worksheet* ws = xl.add_worksheet(wb_, name.c_str());
     if (ws == nullptr) {
       fprintf(stderr, "ERROR: %s: cannot make the sheet %s\n", path_.c_str(), name.c_str());
       failed_ = true;
@@ -353,15 +364,15 @@ class xlsx_writer : public tl_sink {
     }
     sheets_.push_back(ws);
     for (size_t c = 0; c < header.size(); c++) {
-      worksheet_set_column(ws, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), widths[c], nullptr);
+      xl.set_column(ws, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), widths[c], nullptr);
       cell_.clear();
       put_any_text(cell_, header[c].data(), header[c].size());
-      worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), cell_.c_str(), bold_);
+      xl.write_string(ws, 0, static_cast<lxw_col_t>(c), cell_.c_str(), bold_);
     }
-    worksheet_freeze_panes(ws, 1, 0);
-    worksheet_autofilter(ws, 0, 0, static_cast<lxw_row_t>(rows), static_cast<lxw_col_t>(header.size() - 1));
+    xl.freeze_panes(ws, 1, 0);
+    xl.autofilter(ws, 0, 0, static_cast<lxw_row_t>(rows), static_cast<lxw_col_t>(header.size() - 1));
     // Digit strings are text on purpose.
-    worksheet_ignore_errors(ws, LXW_IGNORE_NUMBER_STORED_AS_TEXT, "A1:XFD1048576");
+    xl.ignore_errors(ws, LXW_IGNORE_NUMBER_STORED_AS_TEXT, "A1:XFD1048576");
     return ws;
   }
 
@@ -381,29 +392,29 @@ class xlsx_writer : public tl_sink {
     if (n == 0) return;
     cell_.clear();
     put_cell_text(cell_, p, n);
-    worksheet_write_string(ws, r, c, cell_.c_str(), f);
+    xl.write_string(ws, r, c, cell_.c_str(), f);
   }
 
   bool write_summary() {
     const char* head[] = {"name", "size", "digest", "records", "rejects"};
-    lxw_worksheet* ws = workbook_add_worksheet(wb_, "Summary");
+    lxw_worksheet* ws = xl.add_worksheet(wb_, "Summary");
     if (ws == nullptr) return fail_write(EIO);
     sheets_.push_back(ws);
     const double widths[] = {width_of(name_width_), 14, 34, 12, 12};
-    for (lxw_col_t c = 0; c < 5; c++) worksheet_set_column(ws, c, c, widths[c], nullptr);
+    for (lxw_col_t c = 0; c < 5; c++) xl.set_column(ws, c, c, widths[c], nullptr);
     lxw_row_t r = 0;
-    for (lxw_col_t c = 0; c < 5; c++) worksheet_write_string(ws, r, c, head[c], bold_);
+    for (lxw_col_t c = 0; c < 5; c++) xl.write_string(ws, r, c, head[c], bold_);
     for (const doc_info& d : docs_) {
       r++;
-      worksheet_write_string(ws, r, 0, d.cell.c_str(), nullptr);
-      worksheet_write_number(ws, r, 1, static_cast<double>(d.bytes), dec_[0]);
-      worksheet_write_string(ws, r, 2, d.digest, nullptr);
-      worksheet_write_number(ws, r, 3, static_cast<double>(d.records), dec_[0]);
-      worksheet_write_number(ws, r, 4, static_cast<double>(d.rejects), dec_[0]);
+      xl.write_string(ws, r, 0, d.cell.c_str(), nullptr);
+      xl.write_number(ws, r, 1, static_cast<double>(d.bytes), dec_[0]);
+      xl.write_string(ws, r, 2, d.digest, nullptr);
+      xl.write_number(ws, r, 3, static_cast<double>(d.records), dec_[0]);
+      xl.write_number(ws, r, 4, static_cast<double>(d.rejects), dec_[0]);
     }
     r += 2;
     const char* head2[] = {"sheet", "record key", "layout", "records"};
-    for (lxw_col_t c = 0; c < 4; c++) worksheet_write_string(ws, r, c, head2[c], bold_);
+    for (lxw_col_t c = 0; c < 4; c++) xl.write_string(ws, r, c, head2[c], bold_);
     for (int i = 0; i < bdtr_count; i++) {
       const lane& l = lanes_[static_cast<size_t>(i)];
       if (l.rows == 0) continue;
@@ -411,12 +422,12 @@ class xlsx_writer : public tl_sink {
       for (unsigned long long p = 1; p <= parts(l.rows); p++) {
         r++;
         const unsigned long long on = p < parts(l.rows) ? per_sheet_ : l.rows - (p - 1) * per_sheet_;
-        worksheet_write_string(ws, r, 0, part_name(t.name, p).c_str(), nullptr);
-        worksheet_write_string(ws, r, 1, t.record_key.c_str(), nullptr);
+        xl.write_string(ws, r, 0, part_name(t.name, p).c_str(), nullptr);
+        xl.write_string(ws, r, 1, t.record_key.c_str(), nullptr);
         cell_.clear();
         put_any_text(cell_, t.layout_name.data(), t.layout_name.size());
-        if (!cell_.empty()) worksheet_write_string(ws, r, 2, cell_.c_str(), nullptr);
-        worksheet_write_number(ws, r, 3, static_cast<double>(on), dec_[0]);
+        if (!cell_.empty()) xl.write_string(ws, r, 2, cell_.c_str(), nullptr);
+        xl.write_number(ws, r, 3, static_cast<double>(on), dec_[0]);
       }
     }
     return true;
@@ -455,9 +466,9 @@ class xlsx_writer : public tl_sink {
       if (stopped(++done)) return false;
       const lxw_row_t r = static_cast<lxw_row_t>(in_part);
       const tl_row& row = maker_.make(p + sizeof h, h.n, h.line);
-      worksheet_write_string(ws, r, 0, docs_[h.doc].cell.c_str(), nullptr);
-      worksheet_write_number(ws, r, 1, static_cast<double>(h.line), dec_[0]);
-      worksheet_write_number(ws, r, 2, static_cast<double>(h.idx), dec_[0]);
+      xl.write_string(ws, r, 0, docs_[h.doc].cell.c_str(), nullptr);
+      xl.write_number(ws, r, 1, static_cast<double>(h.line), dec_[0]);
+      xl.write_number(ws, r, 2, static_cast<double>(h.idx), dec_[0]);
       const char* rec = p + sizeof h;
       const size_t content = tl_record_content(rec, h.n);
       for (size_t k = 0; k < row.ncells; k++) {
@@ -467,7 +478,7 @@ class xlsx_writer : public tl_sink {
           text(ws, r, c, cell.p, cell.n, nullptr);
         } else if (cell.kind == tl_cell::amount) {
           const int d = cell.decimals < 0 ? 0 : cell.decimals > kMaxDecimals ? kMaxDecimals : cell.decimals;
-          worksheet_write_number(ws, r, c, static_cast<double>(cell.units) / kScale[d], dec_[d]);
+          xl.write_number(ws, r, c, static_cast<double>(cell.units) / kScale[d], dec_[d]);
         } else {
           // An amount that holds no number: its text as cut, set apart.
           const tl_column& col = t.columns[k + kTlKeyColumns];
@@ -505,8 +516,8 @@ class xlsx_writer : public tl_sink {
       in_part++;
       if (stopped(++done)) return false;
       const lxw_row_t r = static_cast<lxw_row_t>(in_part);
-      worksheet_write_string(ws, r, 0, docs_[h.doc].cell.c_str(), nullptr);
-      worksheet_write_number(ws, r, 1, static_cast<double>(h.line), dec_[0]);
+      xl.write_string(ws, r, 0, docs_[h.doc].cell.c_str(), nullptr);
+      xl.write_number(ws, r, 1, static_cast<double>(h.line), dec_[0]);
       text(ws, r, 2, p + sizeof h, h.reason_n, nullptr);
       rec.clear();
       put_record_text(rec, p + sizeof h + h.reason_n, h.n);
@@ -524,19 +535,19 @@ class xlsx_writer : public tl_sink {
     // over about 1 GB.
     o.use_zip64 = per_sheet_ > 500000 && end_ > (off_t{1} << 30) ? LXW_TRUE : LXW_FALSE;
     const std::string name = out_name_.empty() ? "/proc/self/fd/" + std::to_string(out_) : out_name_;
-    wb_ = workbook_new_opt(name.c_str(), &o);
+    wb_ = xl.new_opt(name.c_str(), &o);
     if (wb_ == nullptr) return fail_write(errno != 0 ? errno : EIO);
-    bold_ = workbook_add_format(wb_);
-    format_set_bold(bold_);
+    bold_ = xl.add_format(wb_);
+    xl.set_bold(bold_);
     std::string num = "0";
     for (int d = 0; d <= kMaxDecimals; d++) {
-      dec_[d] = workbook_add_format(wb_);
-      format_set_num_format(dec_[d], num.c_str());
+      dec_[d] = xl.add_format(wb_);
+      xl.set_num_format(dec_[d], num.c_str());
       num += d == 0 ? ".0" : "0";
     }
-    bad_ = workbook_add_format(wb_);
-    format_set_bg_color(bad_, 0xFFC7CE);
-    format_set_font_color(bad_, 0x9C0006);
+    bad_ = xl.add_format(wb_);
+    xl.set_bg_color(bad_, 0xFFC7CE);
+    xl.set_font_color(bad_, 0x9C0006);
     if (!write_summary()) return false;
     for (int i = 0; i < bdtr_count; i++) {
       if (lanes_[static_cast<size_t>(i)].rows > 0 && !write_layout(i)) return false;
@@ -591,7 +602,7 @@ class xlsx_writer : public tl_sink {
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (saved >= 0 && null >= 0) dup2(null, STDERR_FILENO);
     errno = 0;
-    const lxw_error err = workbook_close(wb_);
+    const lxw_error err = xl.close(wb_);
     const int close_errno = errno;
     wb_ = nullptr;
     sheets_.clear();
@@ -602,7 +613,7 @@ class xlsx_writer : public tl_sink {
     if (null >= 0) close(null);
     if (err != LXW_NO_ERROR) {
       if (close_errno != 0) return fail_write(close_errno);
-      fprintf(stderr, "ERROR: %s: cannot write: %s\n", path_.c_str(), lxw_strerror(err));
+      fprintf(stderr, "ERROR: %s: cannot write: %s\n", path_.c_str(), xl.strerror(err));
       failed_ = true;
       return false;
     }
@@ -639,7 +650,7 @@ class xlsx_writer : public tl_sink {
   // temporary file not renamed, and the held SIGXFSZ.
   void drop() {
     if (wb_ != nullptr) {
-      lxw_workbook_free(wb_);
+      xl.workbook_free(wb_);
       wb_ = nullptr;
     }
     if (spool_ >= 0) close(spool_);
@@ -698,6 +709,7 @@ std::unique_ptr<tl_sink> tl_open_xlsx_writer(const char* path, unsigned long row
     fputs("ERROR: --xlsx needs the name of a workbook file\n", stderr);
     return nullptr;
   }
+  if (!load_xlsx()) return nullptr;
   struct stat st;
   if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
     fprintf(stderr, "ERROR: %s is not a regular file\n", path);
