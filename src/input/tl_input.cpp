@@ -64,6 +64,11 @@ class lines_document : public tl_document, protected tl_lines {
 
   bool reshaped() const override { return reshapes(); }
 
+  void read_failed(int err) override {
+    read_failed_elsewhere(err != 0 ? err : EIO);
+    note_failure();
+  }
+
   long next_bytes(char* dst, size_t n) override {
     // Who reads bytes reports the progress of what it has written.
     quiet_ = true;
@@ -150,6 +155,20 @@ class fd_document : public lines_document {
       : lines_document(arg, size), fd_(fd), open_errno_(open_errno) {}
   long long consumed() const override { return ahead_ ? done_ + ahead_->consumed() : done_; }
   int fd() const { return fd_; }
+  int positional(long long* offset) override {
+    if (fd_ < 0 || ahead_ || !drained()) return -1;
+    if (regular_ < 0) {
+      struct stat st;
+      regular_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? 1 : 0;
+    }
+    if (regular_ == 0) return -1;
+    // Where the descriptor is, not what was read through it: standard input
+    // may start anywhere in its file.
+    const off_t at = lseek(fd_, 0, SEEK_CUR);
+    if (at < 0) return -1;
+    *offset = at;
+    return fd_;
+  }
   using tl_lines::held;
   using tl_lines::held_count;
 
@@ -193,6 +212,7 @@ class fd_document : public lines_document {
   int fd_;
   int open_errno_;
   long long done_ = 0;
+  int regular_ = -1;  // a regular file: 1, else 0; -1 until asked
   std::unique_ptr<tl_readahead> ahead_;
 };
 

@@ -41,6 +41,17 @@ class tl_document {
   virtual bool reshaped() const { return false; }
   // Returns true when reading stopped on an error rather than at the end.
   virtual bool failed() const = 0;
+  // For a reader that reads blocks of the document itself, with pread(2) on
+  // several threads: returns the descriptor of a regular file whose bytes
+  // from *offset on are the rest of what next_bytes would deliver, as they
+  // are; -1 when the document is not such a file or holds bytes back.
+  virtual int positional(long long* offset) {
+    (void)offset;
+    return -1;
+  }
+  // Takes on a failed read by such a reader (err an errno): reported as a
+  // failed read of the document is, and failed() is then true.
+  virtual void read_failed(int err) { (void)err; }
 };
 
 // Opens the file argument ("-" for standard input) and calls visit once for

@@ -112,6 +112,12 @@ class tl_lines {
   bool reshapes() const { return table_ != nullptr || lrecl_ > 0; }
   // Returns the errno of the failed read, 0 while none failed.
   int read_errno() const { return errno_; }
+  // Returns true when take() would read the input's raw bytes straight on:
+  // none held, none reshaped, not at the end, no failure.
+  bool drained() const { return pos_ == end_ && !eof_ && errno_ == 0 && !reshapes(); }
+  // Takes on a failed read of the input by another reader (err an errno):
+  // read_errno() returns it from then on.
+  void read_failed_elsewhere(int err) { errno_ = err; }
 
  protected:
   // Reads up to n raw bytes of the input into buf. Returns the count, 0 at

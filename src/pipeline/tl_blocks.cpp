@@ -8,6 +8,8 @@
 #endif
 #include <cstring>
 #include <pthread.h>
+#include <unistd.h>
+#include <cerrno>
 
 #include "tl_globals.h"
 #include "tl_lines.h"
@@ -70,7 +72,7 @@ tl_block_runner::tl_block_runner(tl_sink& sink, int jobs, size_t block)
     }
     // A block keeps the rest of a piece from the block before (under 255
     // bytes) before its own bytes, and a NUL after them.
-    s->data.reset(new char[block_ + 256 + 1]);
+    s->data.reset(new char[kLead + block_ + 1]);
     s->pieces.reserve(block_ / 64 + 8);
     slots_.push_back(std::move(s));
   }
@@ -151,7 +153,6 @@ void tl_block_runner::each_piece(char* data, size_t n, F fn) {
   // A block without a NUL (nearly all) is cut with no cost for the masks.
   const bool masks = nuls_ && std::memchr(data, '\0', n) != nullptr;
   if (!masks) tl_blank_nuls(data, n);
-  data[n] = '\0';
   nul_mask m;
   for (size_t at = 0; at < n;) {
     const size_t len = tl_cut_piece(data + at, n - at, true);
@@ -168,8 +169,103 @@ void tl_block_runner::each_piece(char* data, size_t n, F fn) {
   }
 }
 
+void tl_block_runner::read_own(slot& s) {
+  char* to = s.data.get() + kLead;
+  s.got = 0;
+  s.read_err = 0;
+  while (s.got < block_) {
+    const ssize_t r = pread(s.fd, to + s.got, block_ - s.got, s.file_off + static_cast<off_t>(s.got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      s.read_err = errno;
+      break;
+    }
+    if (r == 0) break;
+    s.got += static_cast<size_t>(r);
+  }
+  s.consumed += static_cast<long long>(s.got);
+  // A short read is the end of the file.
+  s.ended = s.got < block_;
+}
+
+void tl_block_runner::cut(slot& s, char* from, size_t n, std::vector<piece>& into) {
+  char* const data = s.data.get();
+  unsigned long long line = 0;
+  each_piece(from, n, [&](char* rec, size_t len, const uint64_t* mask) {
+    line++;
+    if (!tl_filter_pass(filter_, rec, len)) return true;
+    size_t m = 0;
+    if (mask != nullptr) {
+      s.masks.push_back(nul_mask{{mask[0], mask[1], mask[2], mask[3]}});
+      m = s.masks.size();
+    }
+    into.push_back({static_cast<unsigned>(rec - data), static_cast<unsigned>(len), line, m});
+    return true;
+  });
+  (&into == &s.heads ? s.head_lines : s.body_lines) = line;
+}
+
+void tl_block_runner::cut_body(slot& s) {
+  s.heads.clear();
+  s.pieces.clear();
+  s.masks.clear();
+  s.head_lines = s.body_lines = 0;
+  if (s.file_off < 0) {
+    // Read here and cut at a boundary already: all of it is body.
+    s.head_len = 0;
+    cut(s, s.bytes, s.len, s.pieces);
+    return;
+  }
+  // Every line end ends a piece: the pieces after the first one in the
+  // block are the same whatever came before, and are cut now.
+  char* own = s.data.get() + kLead;
+  const void* nl = std::memchr(own, '\n', s.got);
+  if (nl == nullptr) {
+    s.head_len = s.got;  // all of it waits for the block before
+    return;
+  }
+  s.head_len = static_cast<size_t>(static_cast<const char*>(nl) - own) + 1;
+  const size_t n = s.got - s.head_len;
+  // The end of the file makes the rest a last piece, but a failed read
+  // leaves only whole pieces, as reading record by record does.
+  const size_t body = s.ended && s.read_err == 0 ? n : tl_last_boundary(own + s.head_len, n);
+  s.tail_len = n - body;
+  std::memcpy(s.tail, own + s.head_len + body, s.tail_len);
+  cut(s, own + s.head_len, body, s.pieces);
+}
+
+bool tl_block_runner::cut_head(slot& s) {
+  if (s.file_off < 0) return true;
+  const slot& p = *s.prev;
+  if (p.ended) return false;
+  // The rest of the block before, under a piece, goes before the bytes.
+  if (p.file_off >= 0) {
+    s.lead_len = p.tail_len;
+    std::memcpy(s.data.get() + kLead - s.lead_len, p.tail, s.lead_len);
+  }
+  char* head = s.data.get() + kLead - s.lead_len;
+  size_t n = s.lead_len + s.head_len;
+  if (s.head_len == s.got) {
+    // No line end of its own: its rest depends on the block before.
+    const size_t whole = s.ended && s.read_err == 0 ? n : tl_last_boundary(head, n);
+    s.tail_len = n - whole;
+    std::memcpy(s.tail, head + whole, s.tail_len);
+    n = whole;
+  }
+  // The byte after the head is the body's first: kept, as cutting puts a
+  // NUL there.
+  const char kept = head[n];
+  cut(s, head, n, s.heads);
+  head[n] = kept;
+  return true;
+}
+
 void tl_block_runner::convert(slot& s) {
   tl_sink& w = *s.worker;
+  // What does not depend on the block before is read and cut before its
+  // state comes.
+  if (s.file_off >= 0) read_own(s);
+  cut_body(s);
   if (s.prev != nullptr) {
     // The state the records before left, from the block before.
     const auto relayed = [&s] { return s.prev->relayed.load(std::memory_order_acquire); };
@@ -184,40 +280,48 @@ void tl_block_runner::convert(slot& s) {
     s.worker_doc = s.doc_serial;
     w.begin(*s.doc);
   }
-  // Cut the block and pass its state on before converting it.
-  char* data = s.data.get();
-  s.pieces.clear();
-  s.masks.clear();
-  unsigned long long line = s.line_base;
-  w.load(s.start);
-  each_piece(data, s.len, [&](char* rec, size_t n, const uint64_t* mask) {
-    line++;
-    if (!tl_filter_pass(filter_, rec, n)) return true;
-    size_t m = 0;
-    if (mask != nullptr) {
-      s.masks.push_back(nul_mask{{mask[0], mask[1], mask[2], mask[3]}});
-      m = s.masks.size();
+  // A block read past the file's end has nothing: it passes the state on.
+  const bool some = cut_head(s);
+  char* const data = s.data.get();
+  if (!some) {
+    s.heads.clear();
+    s.pieces.clear();
+    s.head_lines = s.body_lines = 0;
+    s.ended = true;
+    s.got = 0;
+    s.read_err = 0;
+    s.tail_len = 0;
+    s.end = s.start;
+  } else {
+    // Pass the state on before converting.
+    w.load(s.start);
+    for (const std::vector<piece>* v : {&s.heads, &s.pieces}) {
+      for (const piece& p : *v) with_nul(data + p.off, p.len, [&] { w.skim(data + p.off, p.len); });
     }
-    s.pieces.push_back({static_cast<unsigned>(rec - data), static_cast<unsigned>(n), line, m});
-    w.skim(rec, n);
-    return true;
-  });
-  w.save(s.end);
+    w.save(s.end);
+  }
   {
     std::lock_guard<std::mutex> lock(m_);
-    s.line_end = line;
+    s.line_end = s.line_base + s.head_lines + s.body_lines;
     s.relayed = true;
   }
   // The worker of the block after it may wait for this, and the reading
   // thread to use a slot again.
   relay_cv_.notify_all();
   done_cv_.notify_one();
-  w.load(s.start);
   bool ok = true;
-  for (const piece& p : s.pieces) {
-    if (p.mask != 0) w.nuls(s.masks[p.mask - 1].bits);
-    with_nul(data + p.off, p.len, [&] { ok = w.record(data + p.off, p.len, p.line); });
-    if (!ok) break;
+  if (some) {
+    w.load(s.start);
+    unsigned long long base = s.line_base;
+    for (const std::vector<piece>* v : {&s.heads, &s.pieces}) {
+      for (const piece& p : *v) {
+        if (p.mask != 0) w.nuls(s.masks[p.mask - 1].bits);
+        with_nul(data + p.off, p.len, [&] { ok = w.record(data + p.off, p.len, base + p.line); });
+        if (!ok) break;
+      }
+      if (!ok) break;
+      base += s.head_lines;
+    }
   }
   {
     std::lock_guard<std::mutex> lock(m_);
@@ -273,44 +377,80 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
   std::deque<slot*> flight;  // blocks handed out, in input order
   size_t next = 0;           // the slot to fill next
   slot* prev = nullptr;
-  char rest[256];
+  char rest[kLead];
   size_t rest_len = 0;
   bool ok = true, more = true;
+  // Once the first block is read, the blocks of a regular file are read by
+  // the threads that convert them, from this descriptor and offset on.
+  int fd = -1;
+  long long off = 0, off0 = 0, consumed0 = 0;
+  bool first_own = true;
   tl_carry start;
   sink_.save(start);
   tl_progress_note(doc.name(), doc.size(), doc.consumed());
+  const auto retire = [&](slot& s) {
+    ok = join(s) && ok;
+    if (s.file_off >= 0) {
+      e.bytes += s.got;
+      if (s.read_err != 0) doc.read_failed(s.read_err);
+      if (s.ended && more) {
+        // The first block that ended it: the descriptor is left where
+        // reading to the end leaves it (standard input may be read again).
+        more = false;
+        lseek(s.fd, s.file_off + static_cast<off_t>(s.got), SEEK_SET);
+      }
+    }
+    s.doc = nullptr;
+  };
   while (more && ok && !tl_shutdown && !tl_output_failed) {
     slot& s = *slots_[next];
     next = (next + 1) % slots_.size();
     if (s.doc != nullptr) {
       // The slot's block from before must be written first.
-      ok = join(s) && ok;
       flight.pop_front();
-      s.doc = nullptr;
+      retire(s);
+      if (!more || !ok) break;
     }
-    std::memcpy(s.data.get(), rest, rest_len);
-    s.len = rest_len;
-    const size_t before = s.len;
-    more = fill(doc, s);
-    s.consumed = doc.consumed();
-    e.bytes += s.len - before;
-    // The document's end makes the rest a last piece, but a failed read
-    // leaves only whole pieces, as reading record by record does.
-    s.at_end = !more && !doc.failed();
-    size_t cut = s.at_end ? s.len : tl_last_boundary(s.data.get(), s.len);
-    rest_len = s.len - cut;  // under 255 bytes: less than a whole piece
-    std::memcpy(rest, s.data.get() + cut, rest_len);
-    if (tl_shutdown && cut > 0) {
-      // A stopped run finishes the record in hand, as on one thread.
-      cut = tl_cut_piece(s.data.get(), cut, true);
-      more = false;
+    if (fd >= 0) {
+      s.fd = fd;
+      s.file_off = off;
+      s.consumed = consumed0 + (off - off0);
+      s.lead_len = 0;
+      if (first_own) {
+        // The rest of the last block read here comes first.
+        first_own = false;
+        s.lead_len = rest_len;
+        std::memcpy(s.data.get() + kLead - rest_len, rest, rest_len);
+      }
+      off += static_cast<long long>(block_);
+    } else {
+      s.file_off = -1;
+      s.bytes = s.data.get();
+      std::memcpy(s.data.get(), rest, rest_len);
+      s.len = rest_len;
+      const size_t before = s.len;
+      more = fill(doc, s);
+      s.consumed = doc.consumed();
+      e.bytes += s.len - before;
+      // The document's end makes the rest a last piece, but a failed read
+      // leaves only whole pieces, as reading record by record does.
+      const bool at_end = !more && !doc.failed();
+      size_t cut = at_end ? s.len : tl_last_boundary(s.data.get(), s.len);
+      rest_len = s.len - cut;  // under 255 bytes: less than a whole piece
+      std::memcpy(rest, s.data.get() + cut, rest_len);
+      if (tl_shutdown && cut > 0) {
+        // A stopped run finishes the record in hand, as on one thread.
+        cut = tl_cut_piece(s.data.get(), cut, true);
+        more = false;
+      }
+      s.len = cut;
+      if (s.len == 0) break;
     }
-    s.len = cut;
-    if (s.len == 0) break;
     s.doc = &doc;
     s.doc_serial = serial;
     s.prev = prev;
     s.relayed = s.done = false;
+    s.ended = false;
     s.ok = true;
     if (prev == nullptr) {
       s.start = start;
@@ -346,14 +486,19 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
     work_cv_.notify_one();
     flight.push_back(&s);
     prev = &s;
+    if (fd < 0 && more) {
+      // Once the bytes held for telling the input's form are used up.
+      fd = doc.positional(&off);
+      off0 = off;
+      consumed0 = doc.consumed();
+    }
   }
   // Every block handed out is written, also when the run stops: the output
   // then ends at a block's end, a record boundary.
   while (!flight.empty()) {
     slot& s = *flight.front();
     flight.pop_front();
-    ok = join(s) && ok;
-    s.doc = nullptr;
+    retire(s);
   }
   if (prev != nullptr) {
     sink_.load(prev->end);

@@ -49,11 +49,25 @@ class tl_block_runner {
   struct nul_mask {
     uint64_t bits[4];
   };
+  // Room before a block's bytes for the rest of the block before it, less
+  // than a piece.
+  static constexpr size_t kLead = 256;
   struct slot {
-    std::unique_ptr<char[]> data;  // the block's bytes, then room for a NUL
-    size_t len = 0;
+    std::unique_ptr<char[]> data;  // room for the rest before, the block's bytes, a NUL
+    char* bytes = nullptr;         // where its bytes start, once cut
+    size_t len = 0;                // its bytes, up to its last boundary
+    // A block of a regular file read by the thread that converts it: from
+    // fd at file_off; -1 for a block read by the reading thread.
+    int fd = -1;
+    long long file_off = -1;
+    size_t got = 0;                // bytes it read (a short read: the end)
+    int read_err = 0;              // errno of a failed read
+    size_t lead_len = 0;           // bytes of the block before put before its own
+    size_t head_len = 0;           // its bytes up to its first line end
+    char tail[kLead];              // its rest after its last boundary, for the block after
+    size_t tail_len = 0;
+    bool ended = false;            // the document ends in it: the blocks after it are empty
     long long consumed = 0;        // the document's bytes read once the block was
-    bool at_end = false;           // the document's last block: its rest is a piece
     std::unique_ptr<tl_sink> worker;
     const tl_document* doc = nullptr;
     unsigned long long doc_serial = 0;
@@ -62,7 +76,10 @@ class tl_block_runner {
     slot* next = nullptr;          // the block after it, once handed out
     tl_carry start, end;
     unsigned long long line_base = 0, line_end = 0;
-    std::vector<piece> pieces;
+    // Its pieces that pass the filter: those up to its first line end, cut
+    // once the block before is, then the others; line is 1-based within each.
+    std::vector<piece> heads, pieces;
+    unsigned long long head_lines = 0, body_lines = 0;  // pieces of each, filtered ones too
     std::vector<nul_mask> masks;   // of the pieces that held a NUL, when the sink wants them
     // Set under m_, read without it while spinning.
     std::atomic<bool> relayed{false}, done{false};
@@ -72,6 +89,20 @@ class tl_block_runner {
   void start_threads();
   void work();
   void convert(slot& s);
+  // Reads a block of a file into s, after room for the rest of the block
+  // before.
+  void read_own(slot& s);
+  // Cuts the n bytes at from, which start at a piece's start, into pieces
+  // that pass the filter (s.heads or s.pieces), counting every piece.
+  void cut(slot& s, char* from, size_t n, std::vector<piece>& into);
+  // Cuts what of s does not depend on the block before: a block read by
+  // the reading thread whole, a block read here from its first line end on
+  // (keeping its rest for the block after).
+  void cut_body(slot& s);
+  // Puts the rest of the block before in front of the bytes of s up to its
+  // first line end and cuts them. Returns false when the document ended in
+  // a block before (s is then empty).
+  bool cut_head(slot& s);
   // Reads up to a block behind the n bytes already at s.data. Returns false
   // when the document ended (at its end or on a failure).
   bool fill(tl_document& doc, slot& s);
