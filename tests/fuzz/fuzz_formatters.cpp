@@ -85,11 +85,13 @@ void check_buffer(const tl_out& o, const char* what) {
   FZ_CHECK(strlen(o.buf + o.start) == o.len - o.start, "%s: NUL inside the output", what);
 }
 
-// Identification and amounts, record by record, against the plain forms.
-void check_record(const std::string& r) {
+// Identification (for the first record of an input: the plain search is
+// slow, and identification depends on a record's first bytes alone) and
+// amounts, record by record, against the plain forms.
+void check_record(const std::string& r, bool identification) {
   const char* rec = r.c_str();
   int li = iFindBDTrecord(rec);
-  FZ_CHECK(li == iFindBDTrecordIn(bdtr_list, rec), "identification differs from the plain search");
+  FZ_CHECK(!identification || li == iFindBDTrecordIn(bdtr_list, rec), "identification differs from the plain search");
   if (li < 0) return;
   const bdt_fields_tag* lists[2] = {bdtf_common, bdtr_list[li].fields};
   char scratch[300];
@@ -139,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } while (p < i && recs.size() < kMaxRecords);
     b = i + 1;
   }
-  for (const std::string& r : recs) check_record(r);
+  for (size_t i = 0; i < recs.size(); i++) check_record(recs[i], i == 0);
 
   // A small capacity, 1 to 256 bytes, or a little over a typical record.
   size_t cap = small < 224 ? 1 + small % 256 : 200 + (small - 224) * 40;
