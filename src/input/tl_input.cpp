@@ -148,6 +148,10 @@ class lines_document : public tl_document, protected tl_lines {
   bool quiet_ = false;
 };
 
+// The size from which a known-size EBCDIC file is decoded on a thread of
+// its own.
+constexpr long long kDecodeAheadFrom = 1 << 20;
+
 // A plain file or standard input, read with read(2).
 class fd_document : public lines_document {
  public:
@@ -184,7 +188,9 @@ class fd_document : public lines_document {
   // EBCDIC is decoded in a thread of its own, so that the decoding costs the
   // formatter no time on two cores.
   void decode_ahead(const tl_byte_table* table) override {
-    if (fd_ < 0) return;
+    // A file of a few blocks is decoded as it is read: a thread would cost
+    // more than it saves.
+    if (fd_ < 0 || (size() >= 0 && size() <= kDecodeAheadFrom)) return;
     ahead_.reset(new tl_readahead(fd_, table));
     // Without a thread the decoding is done here, as it is read.
     if (!ahead_->started()) {

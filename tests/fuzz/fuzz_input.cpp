@@ -33,8 +33,9 @@ void write_input(const uint8_t* data, size_t size) {
 std::string expected(const std::string& file, bool ebcdic, size_t lrecl) {
   std::string s = file;
   if (ebcdic) {
-    unsigned char t[256];
-    FZ_CHECK(tl_ebcdic_table(kTlEbcdicDefault, t), "no IBM037 table");
+    static unsigned char t[256];
+    static const bool made = tl_ebcdic_table(kTlEbcdicDefault, t);
+    FZ_CHECK(made, "no IBM037 table");
     for (char& c : s) c = static_cast<char>(t[static_cast<unsigned char>(c)]);
   }
   if (lrecl > 0) {
