@@ -44,14 +44,15 @@ sanitize: deps
 	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -LE slow
 
 # The conversions on several threads under ThreadSanitizer (build-tsan/):
-# the unit tests, every end-to-end case on four threads and the SQLite load
-# (rows converted on one thread, written on another); any data race ends the
+# the unit tests, every end-to-end case on four threads, and the SQLite and
+# PostgreSQL loads (rows converted on one thread, written on another, and
+# for PostgreSQL sent and tables made on two more); any data race ends the
 # process with status 66 and fails the test it happened in.
 TSAN_BUILD ?= build-tsan
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAPELENS_WERROR=OFF -DTAPELENS_TSAN=ON $(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j$(JOBS) --target tapelens tapelens_test gen_sample
-	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:exitcode=66 ctest --output-on-failure -j$(JOBS) -R '^(unit|case-jobs/|case/jobs-|load/sqlite$$)'
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:exitcode=66 ctest --output-on-failure -j$(JOBS) -R '^(unit|case-jobs/|case/jobs-|load/sqlite$$|load/postgres$$)'
 
 # Builds the libFuzzer harnesses with clang and runs each for FUZZ_SECONDS.
 FUZZ_SECONDS ?= 60

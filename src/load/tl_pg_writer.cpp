@@ -1,14 +1,22 @@
 // The PostgreSQL writer. Rows are gathered per table in COPY text form and
-// sent in batches with COPY FROM STDIN inside the document's transaction.
+// sent in batches with COPY FROM STDIN inside the document's transaction,
+// by a thread of its own: the server takes one batch while the next are
+// gathered. Tables are made by another thread as soon as they are met, so
+// that rows go into the first ones while the others are made.
 // Tables are made on a second connection, in short transactions of their
 // own under an advisory lock, so that loaders running at once neither
 // collide on a new table nor wait for each other's documents.
 #include "tl_pg_writer.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <libpq-fe.h>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tl_dynlib.h"
@@ -27,6 +35,12 @@ TL_DYNLIB_TABLE(pq_api, pq, load_pq, "libpq.so.5", TL_PQ_FUNCTIONS)
 // every table's once all of them hold this many: memory stays bounded.
 constexpr size_t kTableBatch = 128 * 1024;
 constexpr size_t kAllBatches = 8 * 1024 * 1024;
+// Batches handed to the sending thread and not sent yet: at most this many
+// bytes.
+constexpr size_t kInFlight = 4 * 1024 * 1024;
+// Tables made in one transaction by the table thread, at most: the first
+// ones are there soon.
+constexpr size_t kTableGroup = 16;
 // The advisory lock that table making runs under ("tlload").
 const char kDdlLock[] = "SELECT pg_advisory_xact_lock(127978248167780)";
 
@@ -85,10 +99,22 @@ class pg_writer : public tl_row_sink {
  public:
   pg_writer(PGconn* conn, PGconn* ddl) : conn_(conn), ddl_(ddl) {
     buffers_.resize(static_cast<size_t>(bdtr_count) + 1);
-    ready_.resize(static_cast<size_t>(bdtr_count));
+    met_.resize(static_cast<size_t>(bdtr_count));
+    made_.resize(static_cast<size_t>(bdtr_count));
+    if (tl_pipeline_opts.jobs > 1) {
+      try {
+        sender_ = std::thread([this] { send_loop(); });
+        maker_ = std::thread([this] { make_loop(); });
+      } catch (const std::system_error&) {
+        // Without both threads the batches are sent as they fill, after
+        // the tables they need.
+        stop_threads();
+      }
+    }
   }
   ~pg_writer() override {
     stop_writer();
+    stop_threads();
     close();
   }
 
@@ -97,6 +123,16 @@ class pg_writer : public tl_row_sink {
   bool open_doc(const tl_document& doc) override {
     doc_ = doc.name();
     records_ = rejects_ = 0;
+    settle();
+    {
+      // Tables a failed document did not make are made with the next batch.
+      std::lock_guard<std::mutex> lock(sm_);
+      failed_ = false;
+      std::vector<int>& to = threaded() ? to_make_ : pending_;
+      to.insert(to.end(), unmade_.begin(), unmade_.end());
+      unmade_.clear();
+    }
+    table_cv_.notify_one();
     if (!command(conn_, "BEGIN")) return false;
     in_txn_ = true;
     const char* params[] = {doc_, TL_VERSION};
@@ -116,10 +152,18 @@ class pg_writer : public tl_row_sink {
     records_++;
     if (row.table != nullptr) {
       const size_t at = static_cast<size_t>(row.table->rindex);
-      if (ready_[at] == kUnknown) {
+      if (!met_[at]) {
         // Made with the next batch, together with the others met by then.
-        ready_[at] = kPending;
-        pending_.push_back(row.table->rindex);
+        met_[at] = true;
+        if (threaded()) {
+          {
+            std::lock_guard<std::mutex> lock(sm_);
+            to_make_.push_back(row.table->rindex);
+          }
+          table_cv_.notify_one();
+        } else {
+          pending_.push_back(row.table->rindex);
+        }
       }
       std::string& b = buffers_[at];
       const size_t before = b.size();
@@ -165,13 +209,14 @@ class pg_writer : public tl_row_sink {
     if (!in_txn_) return false;
     if (!complete) {
       drop_batches();
+      abandon();
       rollback();
       fprintf(stderr, "ERROR: PostgreSQL: loading %s stopped; nothing of it was kept\n", doc_);
       // Rolled back: the run goes on with the next input, as every mode does
       // after a failed read (a signal stops it in the driver).
       return true;
     }
-    if (!send_all()) return fail_doc();
+    if (!send_all() || !settle()) return fail_doc();
     char hex[33];
     tl_digest_hex(digest, hex);
     // The size is of the bytes read, the ones the digest covers (an
@@ -204,6 +249,7 @@ class pg_writer : public tl_row_sink {
   }
 
   bool close_run() override {
+    abandon();
     if (in_txn_) rollback();
     close();
     return true;
@@ -236,6 +282,7 @@ class pg_writer : public tl_row_sink {
 
   bool fail_doc() {
     drop_batches();
+    abandon();
     if (in_txn_) rollback();
     return false;
   }
@@ -253,11 +300,127 @@ class pg_writer : public tl_row_sink {
     put_number(b, row.idx);
   }
 
-  // Sends the rows gathered for buffer at (a layout, or the rejects last).
+  // Hands the rows gathered for buffer at (a layout, or the rejects last)
+  // to the sending thread, with the tables to make before them; sends them
+  // here without one. Returns false when a batch of the document failed.
   bool send(size_t at) {
     std::string& b = buffers_[at];
     if (b.empty()) return true;
-    if (!make_pending()) return false;
+    total_ -= b.size();
+    if (!threaded()) {
+      const bool ok = deliver(at, b, pending_);
+      b.clear();
+      return ok;
+    }
+    std::unique_lock<std::mutex> lock(sm_);
+    sent_cv_.wait(lock, [this] { return failed_ || outbox_bytes_ < kInFlight; });
+    if (failed_) {
+      b.clear();
+      return false;
+    }
+    outbox_.push_back(batch{at, std::string(), std::vector<int>()});
+    outbox_.back().rows.swap(b);
+    outbox_.back().make.swap(pending_);
+    outbox_bytes_ += outbox_.back().rows.size();
+    if (!spare_.empty()) {
+      b.swap(spare_.back());
+      spare_.pop_back();
+    }
+    lock.unlock();
+    work_cv_.notify_one();
+    return true;
+  }
+
+  // The sending thread: batches in order, each after the tables it needs.
+  void send_loop() {
+    std::unique_lock<std::mutex> lock(sm_);
+    for (;;) {
+      work_cv_.wait(lock, [this] { return stop_ || !outbox_.empty(); });
+      if (outbox_.empty()) return;
+      batch b = std::move(outbox_.front());
+      outbox_.pop_front();
+      busy_ = true;
+      const bool skip = failed_;
+      lock.unlock();
+      const bool ok = skip || deliver(b.at, b.rows, b.make);
+      lock.lock();
+      busy_ = false;
+      if (!ok) failed_ = true;
+      unmade_.insert(unmade_.end(), b.make.begin(), b.make.end());
+      outbox_bytes_ -= b.rows.size();
+      b.rows.clear();
+      spare_.push_back(std::move(b.rows));
+      sent_cv_.notify_all();
+    }
+  }
+
+  // The table thread: the tables met, a group at a time.
+  void make_loop() {
+    std::unique_lock<std::mutex> lock(sm_);
+    for (;;) {
+      table_cv_.wait(lock, [this] { return stop_ || !to_make_.empty(); });
+      if (to_make_.empty()) return;
+      const size_t n = std::min(to_make_.size(), kTableGroup);
+      std::vector<int> group(to_make_.begin(), to_make_.begin() + static_cast<long>(n));
+      to_make_.erase(to_make_.begin(), to_make_.begin() + static_cast<long>(n));
+      making_ = true;
+      lock.unlock();
+      const bool ok = make_tables(group);
+      lock.lock();
+      making_ = false;
+      for (int rindex : group) made_[static_cast<size_t>(rindex)] = ok;
+      if (!ok) {
+        // The document fails; its next one tries them again.
+        failed_ = true;
+        unmade_.insert(unmade_.end(), group.begin(), group.end());
+      }
+      sent_cv_.notify_all();
+    }
+  }
+
+  bool threaded() const { return sender_.joinable(); }
+
+  void stop_threads() {
+    {
+      std::lock_guard<std::mutex> lock(sm_);
+      stop_ = true;
+    }
+    work_cv_.notify_one();
+    table_cv_.notify_one();
+    if (sender_.joinable()) sender_.join();
+    if (maker_.joinable()) maker_.join();
+  }
+
+  // Waits until every batch handed over is sent and every table met is
+  // made. Returns false when one failed.
+  bool settle() {
+    std::unique_lock<std::mutex> lock(sm_);
+    sent_cv_.wait(lock, [this] { return outbox_.empty() && !busy_ && to_make_.empty() && !making_; });
+    return !failed_;
+  }
+
+  // Drops the batches not sent yet of a document that is given up, and
+  // waits for the one being sent.
+  void abandon() {
+    {
+      std::lock_guard<std::mutex> lock(sm_);
+      failed_ = true;
+    }
+    sent_cv_.notify_all();
+    settle();
+  }
+
+  // Makes the tables of make (emptied once they are there), then sends
+  // rows into buffer at's table. Returns false (reported) on a failure.
+  bool deliver(size_t at, const std::string& rows, std::vector<int>& make) {
+    if (!make_tables(make)) return false;
+    make.clear();
+    if (threaded() && at + 1 < buffers_.size()) {
+      // The table thread makes it (or fails to: reported there).
+      std::unique_lock<std::mutex> lock(sm_);
+      sent_cv_.wait(lock, [this, at] { return made_[at] || failed_; });
+      if (!made_[at]) return false;
+    }
     const std::string table = at + 1 == buffers_.size() ? std::string("tapelens_rejects")
                                                        : tl_sql_quoted(model().table(static_cast<int>(at))->name);
     const std::string sql = "COPY " + table + " FROM STDIN";
@@ -268,19 +431,14 @@ class pg_writer : public tl_row_sink {
       report("cannot start COPY");
       return false;
     }
-    bool ok = pq.putCopyData(conn_, b.data(), static_cast<int>(b.size())) == 1;
+    bool ok = pq.putCopyData(conn_, rows.data(), static_cast<int>(rows.size())) == 1;
     ok = pq.putCopyEnd(conn_, ok ? nullptr : "send failed") == 1 && ok;
     while ((r = pq.getResult(conn_)) != nullptr) {
       if (pq.resultStatus(r) != PGRES_COMMAND_OK) ok = false;
       pq.clear(r);
     }
-    if (!ok) {
-      report("COPY failed");
-      return false;
-    }
-    total_ -= b.size();
-    b.clear();
-    return true;
+    if (!ok) report("COPY failed");
+    return ok;
   }
 
   bool send_all() {
@@ -290,17 +448,17 @@ class pg_writer : public tl_row_sink {
     return true;
   }
 
-  // Makes the tables met since the last batch that are missing, and checks
-  // that those there have the columns this build writes: on the table
+  // Makes the tables of layouts make that are missing, and checks that
+  // those there have the columns this build writes: on the table
   // connection, in one transaction under the advisory lock, committed at
   // once. Returns false (message printed) when one has other columns.
-  bool make_pending() {
-    if (pending_.empty()) return true;
+  bool make_tables(const std::vector<int>& make) {
+    if (make.empty()) return true;
     if (!command(ddl_, "BEGIN") || !command(ddl_, kDdlLock)) return ddl_failed();
     std::string names = "{";
-    for (size_t i = 0; i < pending_.size(); i++) {
+    for (size_t i = 0; i < make.size(); i++) {
       if (i > 0) names += ",";
-      names += model().table(pending_[i])->name;
+      names += model().table(make[i])->name;
     }
     names += "}";
     const char* params[] = {names.c_str()};
@@ -318,7 +476,7 @@ class pg_writer : public tl_row_sink {
     }
     std::string sql;
     bool ok = true;
-    for (int rindex : pending_) {
+    for (int rindex : make) {
       const tl_table& t = *model().table(rindex);
       // The rows of this table, in column order.
       size_t k = 0;
@@ -350,8 +508,6 @@ class pg_writer : public tl_row_sink {
       report("cannot make the tables", ddl_);
       return ddl_failed();
     }
-    for (int rindex : pending_) ready_[static_cast<size_t>(rindex)] = kReady;
-    pending_.clear();
     return true;
   }
 
@@ -404,9 +560,25 @@ class pg_writer : public tl_row_sink {
   PGconn* conn_;
   PGconn* ddl_;
   std::vector<std::string> buffers_;  // one per layout, then the rejects
-  enum : unsigned char { kUnknown, kPending, kReady };
-  std::vector<unsigned char> ready_;  // per layout: table not met, to be made, there
+  std::vector<bool> met_;             // per layout: its table met (made or to be made)
   std::vector<int> pending_;          // layouts whose tables the next batch makes
+  // The sending thread and what it shares with the writer, under sm_.
+  struct batch {
+    size_t at;
+    std::string rows;
+    std::vector<int> make;
+  };
+  std::thread sender_, maker_;
+  std::mutex sm_;
+  std::condition_variable work_cv_, sent_cv_, table_cv_;
+  std::deque<batch> outbox_;
+  size_t outbox_bytes_ = 0;
+  std::vector<std::string> spare_;  // sent batches' strings, for their room
+  std::vector<int> unmade_;         // tables of batches that failed or were dropped
+  std::vector<int> to_make_;        // tables met, for the table thread
+  std::vector<bool> made_;          // per layout: its table made by the table thread
+  bool busy_ = false, stop_ = false, making_ = false;
+  bool failed_ = false;             // a batch of the document failed, or it is given up
   size_t total_ = 0;
   std::string file_id_;
   const char* doc_ = "";
