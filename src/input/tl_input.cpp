@@ -131,6 +131,8 @@ class lines_document : public tl_document, protected tl_lines {
  protected:
   // Returns false (reported) when the document cannot be read at all.
   virtual bool open_ok() { return true; }
+  // Returns true once a record or bytes were asked for.
+  bool begun() const { return begun_; }
   // The reason of a failed read.
   virtual std::string reason() const { return strerror(read_errno()); }
   // Offers to decode the bytes after those held elsewhere, ahead of the
@@ -156,16 +158,30 @@ constexpr long long kDecodeAheadFrom = 1 << 20;
 class fd_document : public lines_document {
  public:
   fd_document(const char* arg, int fd, int open_errno, long long size)
-      : lines_document(arg, size), fd_(fd), open_errno_(open_errno) {}
+      : lines_document(arg, size), fd_(fd), open_errno_(open_errno), start_(fd >= 0 ? lseek(fd, 0, SEEK_CUR) : -1) {}
   long long consumed() const override { return ahead_ ? done_ + ahead_->consumed() : done_; }
   int fd() const { return fd_; }
+  void shape(tl_shape* s) const override {
+    s->table = decoding();
+    s->lrecl = framing();
+  }
+
   int positional(long long* offset) override {
-    if (fd_ < 0 || ahead_ || !drained()) return -1;
+    if (fd_ < 0) return -1;
     if (regular_ < 0) {
       struct stat st;
       regular_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) ? 1 : 0;
     }
     if (regular_ == 0) return -1;
+    if (reshapes()) {
+      // Read again from the start, by the reader: the bytes held for
+      // telling the input's form, and those read ahead, are let go.
+      if (begun() || start_ < 0) return -1;
+      ahead_.reset();
+      *offset = start_;
+      return fd_;
+    }
+    if (ahead_ || !drained()) return -1;
     // Where the descriptor is, not what was read through it: standard input
     // may start anywhere in its file.
     const off_t at = lseek(fd_, 0, SEEK_CUR);
@@ -219,6 +235,7 @@ class fd_document : public lines_document {
   int open_errno_;
   long long done_ = 0;
   int regular_ = -1;  // a regular file: 1, else 0; -1 until asked
+  off_t start_;       // where the descriptor stood when opened (-1: unknown)
   std::unique_ptr<tl_readahead> ahead_;
 };
 

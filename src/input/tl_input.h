@@ -10,6 +10,16 @@
 #include "tl_progress.h"
 
 // One document of an input argument, read record by record.
+struct tl_byte_table;
+
+// How a document's bytes come from its file's: each decoded through table
+// (when not null), then framed in records of lrecl bytes (when not 0), each
+// followed by CR LF, a shorter last one too.
+struct tl_shape {
+  const tl_byte_table* table = nullptr;
+  size_t lrecl = 0;
+};
+
 class tl_document {
  public:
   virtual ~tl_document() = default;
@@ -41,10 +51,15 @@ class tl_document {
   virtual bool reshaped() const { return false; }
   // Returns true when reading stopped on an error rather than at the end.
   virtual bool failed() const = 0;
+  // Says how the bytes of a reshaped document come from its file's (left
+  // empty for one that is not).
+  virtual void shape(tl_shape* s) const { *s = tl_shape(); }
   // For a reader that reads blocks of the document itself, with pread(2) on
   // several threads: returns the descriptor of a regular file whose bytes
-  // from *offset on are the rest of what next_bytes would deliver, as they
-  // are; -1 when the document is not such a file or holds bytes back.
+  // from *offset on, reshaped as shape() says, are the rest of what
+  // next_bytes would deliver; -1 when the document is not such a file or
+  // holds bytes back. A reshaped document is offered whole, before any of
+  // it was read, and is then the reader's.
   virtual int positional(long long* offset) {
     (void)offset;
     return -1;

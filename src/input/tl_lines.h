@@ -112,6 +112,10 @@ class tl_lines {
   bool reshapes() const { return table_ != nullptr || lrecl_ > 0; }
   // Returns the errno of the failed read, 0 while none failed.
   int read_errno() const { return errno_; }
+  // Returns the decoding table (null for none) and the framing's record
+  // length (0 for none).
+  const tl_byte_table* decoding() const { return table_; }
+  size_t framing() const { return lrecl_; }
   // Returns true when take() would read the input's raw bytes straight on:
   // none held, none reshaped, not at the end, no failure.
   bool drained() const { return pos_ == end_ && !eof_ && errno_ == 0 && !reshapes(); }

@@ -169,23 +169,72 @@ void tl_block_runner::each_piece(char* data, size_t n, F fn) {
   }
 }
 
+size_t tl_block_runner::raw_block() const {
+  // Framed records end a block, so the block after starts with one.
+  return shape_.lrecl > 0 ? block_ / (shape_.lrecl + 2) * shape_.lrecl : block_;
+}
+
 void tl_block_runner::read_own(slot& s) {
-  char* to = s.data.get() + kLead;
-  s.got = 0;
+  const size_t want = raw_block();
+  const size_t lrecl = shape_.lrecl;
+  // Framed records take more room than they were read in: they are read
+  // behind the room they take, and framed forward.
+  char* const to = s.data.get() + kLead;
+  char* const raw = lrecl > 0 ? to + want / lrecl * 2 : to;
+  size_t got = 0;
   s.read_err = 0;
-  while (s.got < block_) {
-    const ssize_t r = pread(s.fd, to + s.got, block_ - s.got, s.file_off + static_cast<off_t>(s.got));
+  while (got < want) {
+    const ssize_t r = pread(s.fd, raw + got, want - got, s.file_off + static_cast<off_t>(got));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) {
       s.read_err = errno;
       break;
     }
     if (r == 0) break;
-    s.got += static_cast<size_t>(r);
+    got += static_cast<size_t>(r);
   }
-  s.consumed += static_cast<long long>(s.got);
+  s.raw_got = got;
+  s.consumed += static_cast<long long>(got);
   // A short read is the end of the file.
-  s.ended = s.got < block_;
+  s.ended = got < want;
+  if (lrecl == 0) {
+    if (shape_.table != nullptr) tl_decode_bytes(*shape_.table, to, to, got);
+    s.got = got;
+    return;
+  }
+  // A failed read keeps whole records only; the end of the file keeps a
+  // shorter last one too, as the framing does.
+  if (s.read_err != 0) got -= got % lrecl;
+  size_t out = 0;
+  for (size_t at = 0; at < got; at += lrecl) {
+    const size_t n = std::min(lrecl, got - at);
+    if (shape_.table != nullptr) {
+      tl_decode_bytes(*shape_.table, to + out, raw + at, n);
+    } else {
+      std::memmove(to + out, raw + at, n);
+    }
+    out += n;
+    to[out++] = '\r';
+    to[out++] = '\n';
+  }
+  s.got = out;
+}
+
+bool tl_block_runner::takes(tl_document& doc) {
+  own_fd_ = -1;
+  shape_ = tl_shape();
+  if (!doc.reshaped()) return true;
+  tl_shape sh;
+  doc.shape(&sh);
+  // A block holds at least one framed record.
+  if (sh.lrecl + 2 > block_) return false;
+  long long off = 0;
+  const int fd = doc.positional(&off);
+  if (fd < 0) return false;
+  own_fd_ = fd;
+  own_off_ = off;
+  shape_ = sh;
+  return true;
 }
 
 void tl_block_runner::cut(slot& s, char* from, size_t n, std::vector<piece>& into) {
@@ -236,12 +285,14 @@ void tl_block_runner::cut_body(slot& s) {
 
 bool tl_block_runner::cut_head(slot& s) {
   if (s.file_off < 0) return true;
-  const slot& p = *s.prev;
-  if (p.ended) return false;
-  // The rest of the block before, under a piece, goes before the bytes.
-  if (p.file_off >= 0) {
-    s.lead_len = p.tail_len;
-    std::memcpy(s.data.get() + kLead - s.lead_len, p.tail, s.lead_len);
+  if (s.prev != nullptr) {
+    const slot& p = *s.prev;
+    if (p.ended) return false;
+    // The rest of the block before, under a piece, goes before the bytes.
+    if (p.file_off >= 0) {
+      s.lead_len = p.tail_len;
+      std::memcpy(s.data.get() + kLead - s.lead_len, p.tail, s.lead_len);
+    }
   }
   char* head = s.data.get() + kLead - s.lead_len;
   size_t n = s.lead_len + s.head_len;
@@ -382,8 +433,10 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
   bool ok = true, more = true;
   // Once the first block is read, the blocks of a regular file are read by
   // the threads that convert them, from this descriptor and offset on.
-  int fd = -1;
-  long long off = 0, off0 = 0, consumed0 = 0;
+  // A reshaped document is read so from its start (takes()).
+  int fd = own_fd_;
+  long long off = own_off_, off0 = own_off_, consumed0 = 0;
+  own_fd_ = -1;
   bool first_own = true;
   tl_carry start;
   sink_.save(start);
@@ -397,7 +450,7 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
         // The first block that ended it: the descriptor is left where
         // reading to the end leaves it (standard input may be read again).
         more = false;
-        lseek(s.fd, s.file_off + static_cast<off_t>(s.got), SEEK_SET);
+        lseek(s.fd, s.file_off + static_cast<off_t>(s.raw_got), SEEK_SET);
       }
     }
     s.doc = nullptr;
@@ -422,7 +475,7 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
         s.lead_len = rest_len;
         std::memcpy(s.data.get() + kLead - rest_len, rest, rest_len);
       }
-      off += static_cast<long long>(block_);
+      off += static_cast<long long>(raw_block());
     } else {
       s.file_off = -1;
       s.bytes = s.data.get();

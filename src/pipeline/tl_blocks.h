@@ -33,6 +33,10 @@ class tl_block_runner {
 
   // Returns false when the sink cannot run on several threads.
   bool usable() const { return !slots_.empty(); }
+  // Returns true when the next feed() can take doc: a document whose bytes
+  // are decoded or framed on their way only when they can be read from its
+  // file by the threads (which then do the decoding and framing).
+  bool takes(tl_document& doc);
 
   // Feeds the records of doc that pass filter to the sink, as the driver's
   // loop on one thread would, and fills in e (complete aside). Returns
@@ -60,7 +64,8 @@ class tl_block_runner {
     // fd at file_off; -1 for a block read by the reading thread.
     int fd = -1;
     long long file_off = -1;
-    size_t got = 0;                // bytes it read (a short read: the end)
+    size_t got = 0;                // bytes it holds, decoded and framed
+    size_t raw_got = 0;            // bytes it read (fewer than asked: the end)
     int read_err = 0;              // errno of a failed read
     size_t lead_len = 0;           // bytes of the block before put before its own
     size_t head_len = 0;           // its bytes up to its first line end
@@ -90,8 +95,11 @@ class tl_block_runner {
   void work();
   void convert(slot& s);
   // Reads a block of a file into s, after room for the rest of the block
-  // before.
+  // before, and decodes and frames it as shape_ says.
   void read_own(slot& s);
+  // Returns the bytes of the file a block reads: its framed records fill
+  // at most a block.
+  size_t raw_block() const;
   // Cuts the n bytes at from, which start at a piece's start, into pieces
   // that pass the filter (s.heads or s.pieces), counting every piece.
   void cut(slot& s, char* from, size_t n, std::vector<piece>& into);
@@ -140,6 +148,10 @@ class tl_block_runner {
   // on, the reading thread for a block to be done.
   std::condition_variable work_cv_, relay_cv_, done_cv_;
   std::deque<slot*> queue_;
+  // The file of a reshaped document the next feed() reads, from takes().
+  int own_fd_ = -1;
+  long long own_off_ = 0;
+  tl_shape shape_;
   std::atomic<size_t> queued_{0};  // queue_.size(), for spinning without m_
   bool stopping_ = false;
   unsigned long long doc_serial_ = 0;

@@ -62,9 +62,9 @@ bool feed(tl_sink& sink, const char* arg, tl_hasher* hash, std::unique_ptr<tl_bl
     if (hash == nullptr && tl_pipeline_opts.jobs > 1 && !runner) {
       runner.reset(new tl_block_runner(sink, tl_pipeline_opts.jobs, tl_pipeline_opts.block));
     }
-    // Bytes decoded or framed on their way are so by the reading thread,
-    // which then sets the pace: their records stay on it.
-    if (runner && runner->usable() && !doc.reshaped()) {
+    // Bytes decoded or framed on their way by the reading thread, which then
+    // sets the pace, stay on it, unless the runner's threads can read them.
+    if (runner && runner->usable() && runner->takes(doc)) {
       ok = runner->feed(doc, filter, e);
     } else {
       ok = sink.records(doc, filter, hash, e);
