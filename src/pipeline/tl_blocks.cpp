@@ -122,7 +122,7 @@ void tl_block_runner::work() {
       std::unique_lock<std::mutex> lock(m_);
       if (queue_.empty() && !stopping_) {
         lock.unlock();
-        spin([this] { return queued_.load(std::memory_order_relaxed) > 0; });
+        spin([this] { return queued_.load(std::memory_order_relaxed) > 0 || stopping_.load(std::memory_order_relaxed); });
         lock.lock();
       }
       work_cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });

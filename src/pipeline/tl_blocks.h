@@ -153,6 +153,6 @@ class tl_block_runner {
   long long own_off_ = 0;
   tl_shape shape_;
   std::atomic<size_t> queued_{0};  // queue_.size(), for spinning without m_
-  bool stopping_ = false;
+  std::atomic<bool> stopping_{false};  // set under m_, read while spinning too
   unsigned long long doc_serial_ = 0;
 };
