@@ -303,11 +303,7 @@ bool tl_block_runner::cut_head(slot& s) {
     std::memcpy(s.tail, head + whole, s.tail_len);
     n = whole;
   }
-  // The byte after the head is the body's first: kept, as cutting puts a
-  // NUL there.
-  const char kept = head[n];
   cut(s, head, n, s.heads);
-  head[n] = kept;
   return true;
 }
 
