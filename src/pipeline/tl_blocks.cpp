@@ -40,9 +40,9 @@ inline void with_nul(char* rec, size_t len, F fn) {
   rec[len] = kept;
 }
 
-// Tries of a spinning wait before sleeping: some tens of microseconds, a
-// fraction of a block's conversion.
-constexpr int kSpins = 20000;
+// Tries of a spinning wait before sleeping: about 0.1 ms on the machine of
+// development, under the time a block of 256 KB takes to convert.
+constexpr int kSpins = 4000;
 
 inline void cpu_relax() {
 #if defined(__x86_64__) || defined(__i386__)
