@@ -9,7 +9,6 @@
 
 #include "tl_progress.h"
 
-// One document of an input argument, read record by record.
 struct tl_byte_table;
 
 // How a document's bytes come from its file's: each decoded through table
@@ -20,6 +19,7 @@ struct tl_shape {
   size_t lrecl = 0;
 };
 
+// One document of an input argument, read record by record.
 class tl_document {
  public:
   virtual ~tl_document() = default;

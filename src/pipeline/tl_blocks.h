@@ -1,11 +1,12 @@
-// A document converted on several threads. The calling thread reads the
-// document's bytes in blocks that end at record boundaries; each block goes
-// to a worker (a fork of the sink), converted on a thread of the pool or on
-// the calling thread while it has nothing else to do, and the blocks are
-// written in input order by the calling thread. A block needs the records
-// before it, not their output: each worker first cuts its block and
-// advances the sink's carried state over it (cheap, and in order, from the
-// state the block before left), hands that on, and only then converts.
+// A document converted on several threads, in blocks: a block of a regular
+// file is read (and decoded and framed) by the thread that converts it, a
+// block of another input by the calling thread. Each block goes to a worker
+// (a fork of the sink), converted on a thread of the pool or on the calling
+// thread while it has nothing else to do, and the blocks are written in
+// input order by the calling thread. A block needs the records before it,
+// not their output: each worker first cuts its block and advances the
+// sink's carried state over it (cheap, and in order, from the state the
+// block before left), hands that on, and only then converts.
 #pragma once
 
 #include <atomic>
