@@ -16,13 +16,13 @@
 #include <libpq-fe.h>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tl_dynlib.h"
 #include "tl_globals.h"
 #include "tl_row_pipe.h"
 #include "tl_table_model.h"
+#include "tl_worker.h"
 
 namespace {
 
@@ -101,15 +101,11 @@ class pg_writer : public tl_row_sink {
     buffers_.resize(static_cast<size_t>(bdtr_count) + 1);
     met_.resize(static_cast<size_t>(bdtr_count));
     made_.resize(static_cast<size_t>(bdtr_count));
+    // Without both threads the batches are sent as they fill, after the
+    // tables they need.
     if (tl_pipeline_opts.jobs > 1) {
-      try {
-        sender_ = std::thread([this] { send_loop(); });
-        maker_ = std::thread([this] { make_loop(); });
-      } catch (const std::system_error&) {
-        // Without both threads the batches are sent as they fill, after
-        // the tables they need.
-        stop_threads();
-      }
+      threaded_ = sender_.start([this] { send_loop(); }) && maker_.start([this] { make_loop(); });
+      if (!threaded_) stop_threads();
     }
   }
   ~pg_writer() override {
@@ -378,7 +374,7 @@ class pg_writer : public tl_row_sink {
     }
   }
 
-  bool threaded() const { return sender_.joinable(); }
+  bool threaded() const { return threaded_; }
 
   void stop_threads() {
     {
@@ -387,8 +383,8 @@ class pg_writer : public tl_row_sink {
     }
     work_cv_.notify_one();
     table_cv_.notify_one();
-    if (sender_.joinable()) sender_.join();
-    if (maker_.joinable()) maker_.join();
+    sender_.stop();
+    maker_.stop();
   }
 
   // Waits until every batch handed over is sent and every table met is
@@ -568,7 +564,9 @@ class pg_writer : public tl_row_sink {
     std::string rows;
     std::vector<int> make;
   };
-  std::thread sender_, maker_;
+  // Their threads, with every signal blocked (signals are the driver's).
+  tl_worker sender_, maker_;
+  bool threaded_ = false;
   std::mutex sm_;
   std::condition_variable work_cv_, sent_cv_, table_cv_;
   std::deque<batch> outbox_;
