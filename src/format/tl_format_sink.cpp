@@ -30,10 +30,12 @@ namespace {
 // Output of one record: at most this many bytes (the NUL included); more is
 // an error the record is reported for.
 constexpr size_t kRecordOutput = 16384;
-// Records are gathered into a buffer of this size before it is written; a
-// worker's, which only moves them on into its block's output, is smaller.
+// Records are gathered into a buffer of this size before it is written. It
+// starts at the smaller size and doubles as it fills, so that a short
+// document never takes the large one; a worker's buffer, which holds its
+// block's output whole, starts there too.
 constexpr size_t kGather = 1 << 18;
-constexpr size_t kWorkerGather = 1 << 15;
+constexpr size_t kFirstGather = 1 << 15;
 
 // One instance per format, so that the per-record path knows it at compile
 // time.
@@ -42,8 +44,7 @@ class format_sink final : public tl_sink {
  public:
   format_sink(tl_target out, tl_db_state* db)
       : out_(out), db_(db != nullptr ? db : &own_db_),
-        buf_(new char[(out.memory() ? kWorkerGather : kGather) + kRecordOutput]),
-        o_(buf_.get(), (out.memory() ? kWorkerGather : kGather) + kRecordOutput) {}
+        buf_(new char[kFirstGather + kRecordOutput]), o_(buf_.get(), kFirstGather + kRecordOutput) {}
 
   std::unique_ptr<tl_sink> fork() override { return std::unique_ptr<tl_sink>(new format_sink(tl_target::into_memory(), nullptr)); }
 
@@ -147,7 +148,7 @@ class format_sink final : public tl_sink {
   bool record(const char* rec, size_t len, unsigned long long) override {
     // More room than a record may take is always left, so that one that
     // takes too much is seen by its length.
-    if (o_.cap - o_.len <= kRecordOutput) flush();
+    if (o_.cap - o_.len <= kRecordOutput) make_room();
     o_.start = o_.len;
     const int rc = format(rec, len, o_);
     if (rc != 0 || o_.len - o_.start >= kRecordOutput || o_.full) failed_record(rec, len);
@@ -195,15 +196,21 @@ class format_sink final : public tl_sink {
     return 0;
   }
 
-  // Makes room for a record: a sink writing out writes what it gathered; a
-  // worker keeps its block's output whole, in a buffer that grows (rarely:
-  // its size stays for the blocks after), so that it is copied only once,
-  // when it is written out.
-  void flush() {
-    if (out_.memory()) {
+  // Makes room for a record: a worker keeps its block's output whole, in a
+  // buffer that grows (rarely: its size stays for the blocks after), so that
+  // it is copied only once, when it is written out; a sink writing out grows
+  // its buffer to the gather size, then writes what it gathered.
+  void make_room() {
+    if (out_.memory() || o_.cap < kGather) {
       grow();
       return;
     }
+    flush();
+  }
+
+  // Writes out what a writing sink gathered; a worker's stays until joined.
+  void flush() {
+    if (out_.memory()) return;
     tl_write(out_.file(), o_.buf, o_.len);
     o_.start = 0;
     o_.clear();
