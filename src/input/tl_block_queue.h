@@ -28,6 +28,19 @@ class tl_block_queue {
     return &blocks_[(head_ + count_) % N];
   }
 
+  // Filler on the reader's own thread: returns the next block to fill, or
+  // null when the queue is full (no one else would make room).
+  Block* try_acquire() {
+    std::lock_guard<std::mutex> lock(w_.mutex());
+    return count_ < N ? &blocks_[(head_ + count_) % N] : nullptr;
+  }
+
+  // Empties the queue (no thread may be filling it).
+  void clear() {
+    std::lock_guard<std::mutex> lock(w_.mutex());
+    head_ = count_ = 0;
+  }
+
   // Filler: hands the block acquire() gave over to the reader.
   void publish() {
     {

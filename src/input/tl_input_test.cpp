@@ -90,6 +90,48 @@ TEST_F(InputTest, SizesAndPositionsForTheProgressLine) {
   EXPECT_EQ(text, docs[0].text);
 }
 
+// A small file is unpacked on the calling thread while its bytes fit in the
+// queue; one that unpacks to more is unpacked again from its start on a
+// thread. Either way every byte comes once, in order, and all of the file
+// is read: a member that overflows second, damage after it, too.
+TEST_F(InputTest, SmallPackedFilesWholeWhateverTheyUnpackTo) {
+  const std::string small = records(40);
+  std::string big;
+  while (big.size() < 3000000) big += small;  // repeats: a few kilobytes packed
+  tl_test_write("small.bdt", small);
+  tl_test_write("big.bdt", big);
+  sh("gzip -9 -c big.bdt > big.gz && bzip2 -9 -c big.bdt > big.bz2 && gzip -c small.bdt > small.gz"
+     " && zip -q -9 two.zip small.bdt big.bdt && cp big.gz cut.gz && truncate -s -9 cut.gz");
+  struct want {
+    const char* arg;
+    std::vector<std::string> texts;
+  };
+  for (const want& w : {want{"small.gz", {small}}, want{"big.gz", {big}}, want{"big.bz2", {big}},
+                        want{"two.zip", {small, big}}}) {
+    long long size = static_cast<long long>(std::filesystem::file_size(w.arg));
+    ASSERT_LT(size, 65536) << w.arg;  // small enough to be tried on this thread
+    bool ok = false;
+    auto docs = read_documents(w.arg, &ok);
+    ASSERT_TRUE(ok) << w.arg;
+    ASSERT_EQ(w.texts.size(), docs.size()) << w.arg;
+    for (size_t i = 0; i < docs.size(); i++) {
+      EXPECT_FALSE(docs[i].failed) << w.arg;
+      EXPECT_TRUE(docs[i].text == w.texts[i]) << w.arg << " document " << i << ": " << docs[i].text.size() << " bytes";
+    }
+    EXPECT_EQ(size, docs.back().consumed) << w.arg;
+  }
+  // Truncated: all the bytes before the damage, then the failure, once.
+  bool ok = false;
+  std::vector<seen> docs;
+  std::string err = tl_test_stderr([&] { docs = read_documents("cut.gz", &ok); });
+  ASSERT_EQ(1u, docs.size());
+  EXPECT_TRUE(docs[0].failed);
+  EXPECT_GT(docs[0].text.size(), 2000000u);
+  EXPECT_TRUE(big.compare(0, docs[0].text.size(), docs[0].text) == 0);
+  EXPECT_EQ(1, tl_input_failures);
+  EXPECT_NE(std::string::npos, err.find("cut.gz")) << err;
+}
+
 // The writers rely on it: a missing file gives no document, and says so.
 TEST_F(InputTest, MissingFileGivesNoDocument) {
   bool ok = true;

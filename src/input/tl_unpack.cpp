@@ -21,11 +21,12 @@ namespace {
 #define TL_ARCHIVE_FUNCTIONS(X) X(archive_, entry_filetype) X(archive_, entry_is_encrypted) X(archive_, entry_pathname) X(archive_, entry_size) X(archive_, entry_size_is_set) X(archive_, error_string) X(archive_, filter_code) X(archive_, format) X(archive_, read_data_block) X(archive_, read_free) X(archive_, read_new) X(archive_, read_next_header) X(archive_, read_open1) X(archive_, read_set_callback_data) X(archive_, read_set_read_callback) X(archive_, read_set_seek_callback) X(archive_, read_set_skip_callback) X(archive_, read_support_filter_bzip2) X(archive_, read_support_filter_lzma) X(archive_, read_support_filter_xz) X(archive_, read_support_filter_zstd) X(archive_, read_support_format_empty) X(archive_, read_support_format_raw) X(archive_, read_support_format_tar) X(archive_, read_support_format_zip) X(archive_, set_error)
 TL_DYNLIB_TABLE(archive_api, ar, load_archive, "libarchive.so.13", TL_ARCHIVE_FUNCTIONS)
 constexpr size_t kReadBytes = 1 << 16;
+// Packed files up to this size are tried on the calling thread first.
+constexpr off_t kInlineUpTo = 1 << 16;
 }
 
 tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
     : fd_(fd), rbuf_(new char[kReadBytes]), archive_(archive) {
-  for (int i = 0; i < kBlocks; i++) queue_.at(i).data.reset(new char[kBlockBytes]);
   gzip_ = n >= 2 && static_cast<unsigned char>(prefix[0]) == 0x1f && static_cast<unsigned char>(prefix[1]) == 0x8b;
   if (gzip_) {
     zs_.reset(new z_stream_s());
@@ -37,6 +38,12 @@ tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
   // A regular file is read again from its start, and zip can seek in it.
   seekable_ = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && lseek(fd, 0, SEEK_SET) == 0;
   if (!seekable_) prefix_.assign(prefix, n);
+  if (seekable_ && st.st_size <= kInlineUpTo) {
+    inline_ = true;
+    run();
+    inline_ = false;
+    if (!overflowed_ || !restart()) return;
+  }
   if (!worker_.start([this] { run(); })) {
     // No thread to be had (resources exhausted): the input fails, clearly.
     block* b = acquire();
@@ -44,6 +51,38 @@ tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
     b->what = "cannot start the unpacking thread";
     queue_.publish();
   }
+}
+
+// Forgets what was unpacked on the calling thread, so that the thread starts
+// again from the file's first byte. Returns false, with the failure queued,
+// when the file cannot be read again.
+bool tl_unpacker::restart() {
+  queue_.clear();
+  overflowed_ = false;
+  consumed_.store(0, std::memory_order_relaxed);
+  if (zs_) {
+    inflateReset(zs_.get());
+    zs_->next_in = nullptr;
+    zs_->avail_in = 0;
+  }
+  z_raw_end_ = z_between_ = z_done_ = false;
+  z_error_.clear();
+  if (lseek(fd_, 0, SEEK_SET) != 0) {
+    block* b = acquire();
+    b->end = kInputFailed;
+    b->what = std::string("cannot read the file again (") + strerror(errno) + ")";
+    queue_.publish();
+    return false;
+  }
+  return true;
+}
+
+// Returns true when unpacking must end: stopped, or out of room on the
+// calling thread.
+bool tl_unpacker::halted() {
+  if (overflowed_) return true;
+  std::lock_guard<std::mutex> lock(worker_.mutex());
+  return worker_.stopped();
 }
 
 tl_unpacker::~tl_unpacker() {
@@ -162,8 +201,13 @@ int64_t tl_unpacker::cb_skip(struct archive*, void* self_v, int64_t request) {
 }
 
 tl_unpacker::block* tl_unpacker::acquire() {
-  block* b = queue_.acquire();
-  if (b == nullptr) return nullptr;
+  block* b = inline_ ? queue_.try_acquire() : queue_.acquire();
+  if (b == nullptr) {
+    overflowed_ = inline_;
+    return nullptr;
+  }
+  // Made when first needed: a small input fills one or two.
+  if (!b->data) b->data.reset(new char[kBlockBytes]);
   b->n = 0;
   b->starts = false;
   b->name.clear();
@@ -367,10 +411,7 @@ void tl_unpacker::run() {
       finish(kInputEnd, "");
       break;
     }
-    {
-      std::lock_guard<std::mutex> lock(worker_.mutex());
-      if (worker_.stopped()) break;
-    }
+    if (halted()) break;
   }
   ar.read_free(a);
 }

@@ -1,6 +1,8 @@
 // Compressed and archived input through libarchive, decompressed in a thread
 // of its own that runs ahead of the formatter through a bounded queue of
-// large blocks, so memory stays constant whatever the unpacked size.
+// large blocks, so memory stays constant whatever the unpacked size. A small
+// file whose unpacked bytes fit in the queue is unpacked at once on the
+// calling thread instead: a thread would cost it more than it saves.
 #pragma once
 
 #include <atomic>
@@ -63,6 +65,8 @@ class tl_unpacker {
   static constexpr size_t kBlockBytes = 1 << 18;
 
   void run();
+  bool restart();
+  bool halted();
   block* acquire();
   void publish();
   block* front();  // waits; nullptr when stopped by a signal
@@ -95,6 +99,10 @@ class tl_unpacker {
   bool in_member_ = false;
   size_t off_ = 0;
   std::string what_;
+  // Unpacking on the calling thread; overflowed_ when the queue filled up
+  // before the input ended, so that it is unpacked again on a thread.
+  bool inline_ = false;
+  bool overflowed_ = false;
   tl_worker worker_;
   tl_block_queue<block, kBlocks> queue_{worker_};
 };
