@@ -21,8 +21,9 @@ namespace {
 #define TL_ARCHIVE_FUNCTIONS(X) X(archive_, entry_filetype) X(archive_, entry_is_encrypted) X(archive_, entry_pathname) X(archive_, entry_size) X(archive_, entry_size_is_set) X(archive_, error_string) X(archive_, filter_code) X(archive_, format) X(archive_, read_data_block) X(archive_, read_free) X(archive_, read_new) X(archive_, read_next_header) X(archive_, read_open1) X(archive_, read_set_callback_data) X(archive_, read_set_read_callback) X(archive_, read_set_seek_callback) X(archive_, read_set_skip_callback) X(archive_, read_support_filter_bzip2) X(archive_, read_support_filter_lzma) X(archive_, read_support_filter_xz) X(archive_, read_support_filter_zstd) X(archive_, read_support_format_empty) X(archive_, read_support_format_raw) X(archive_, read_support_format_tar) X(archive_, read_support_format_zip) X(archive_, set_error)
 TL_DYNLIB_TABLE(archive_api, ar, load_archive, "libarchive.so.13", TL_ARCHIVE_FUNCTIONS)
 constexpr size_t kReadBytes = 1 << 16;
-// Packed files up to this size are tried on the calling thread first.
-constexpr off_t kInlineUpTo = 1 << 16;
+// Packed files up to this size are tried on the calling thread first (most
+// unpack to less than the queue holds then).
+constexpr off_t kInlineUpTo = 1 << 14;
 }
 
 tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
@@ -206,8 +207,13 @@ tl_unpacker::block* tl_unpacker::acquire() {
     overflowed_ = inline_;
     return nullptr;
   }
-  // Made when first needed: a small input fills one or two.
-  if (!b->data) b->data.reset(new char[kBlockBytes]);
+  // Made when first needed (a small input fills one or two), smaller on the
+  // calling thread.
+  const size_t cap = inline_ ? kInlineBlockBytes : kBlockBytes;
+  if (b->cap != cap) {
+    b->data.reset(new char[cap]);
+    b->cap = cap;
+  }
   b->n = 0;
   b->starts = false;
   b->name.clear();
@@ -343,8 +349,8 @@ void tl_unpacker::run() {
       block* b = acquire();
       if (b == nullptr) break;
       bool eof = false;
-      while (b->n < kBlockBytes) {
-        size_t room = kBlockBytes - b->n;
+      while (b->n < b->cap) {
+        size_t room = b->cap - b->n;
         if (zeros > 0) {
           size_t k = zeros < static_cast<int64_t>(room) ? static_cast<size_t>(zeros) : room;
           std::memset(b->data.get() + b->n, 0, k);

@@ -55,6 +55,7 @@ class tl_unpacker {
   enum ending { kGoesOn, kMemberEnd, kMemberDamaged, kSkipped, kInputEnd, kInputFailed };
   struct block {
     std::unique_ptr<char[]> data;
+    size_t cap = 0;  // bytes data holds room for
     size_t n = 0;
     bool starts = false;
     std::string name;
@@ -63,6 +64,7 @@ class tl_unpacker {
   };
   static constexpr int kBlocks = 4;
   static constexpr size_t kBlockBytes = 1 << 18;
+  static constexpr size_t kInlineBlockBytes = 1 << 16;  // on the calling thread
 
   void run();
   bool restart();
