@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <memory>
 #include <unistd.h>
 
@@ -16,12 +17,17 @@ namespace {
 // The record pieces of the open file, cut by the one cutter of the inputs.
 class fd_lines : public tl_lines {
  public:
-  explicit fd_lines(int fd) : fd_(fd) {}
+  explicit fd_lines(int fd) : tl_lines(size_of(fd)), fd_(fd) {}
 
  protected:
   long raw_read(char* buf, size_t n) override { return static_cast<long>(::read(fd_, buf, n)); }
 
  private:
+  // Returns the size of the regular file open on fd, else -1.
+  static long long size_of(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : -1;
+  }
   int fd_;
 };
 

@@ -49,7 +49,10 @@ void report(const char* fmt_name, const char* what) {
 // A document whose records come from a tl_lines; the subclass gives the bytes.
 class lines_document : public tl_document, protected tl_lines {
  public:
-  explicit lines_document(std::string name, long long size) : name_(std::move(name)), size_(size) {}
+  // size: the file's (-1: unknown); block_for: the size of the bytes the
+  // records come from, where known, for the size of the block.
+  lines_document(std::string name, long long size, long long block_for)
+      : tl_lines(block_for), name_(std::move(name)), size_(size) {}
   const char* name() const override { return name_.c_str(); }
   long long size() const override { return size_; }
   bool failed() const override { return failed_; }
@@ -158,7 +161,7 @@ constexpr long long kDecodeAheadFrom = 1 << 20;
 class fd_document : public lines_document {
  public:
   fd_document(const char* arg, int fd, int open_errno, long long size)
-      : lines_document(arg, size), fd_(fd), open_errno_(open_errno), start_(fd >= 0 ? lseek(fd, 0, SEEK_CUR) : -1) {}
+      : lines_document(arg, size, size), fd_(fd), open_errno_(open_errno), start_(fd >= 0 ? lseek(fd, 0, SEEK_CUR) : -1) {}
   long long consumed() const override { return ahead_ ? done_ + ahead_->consumed() : done_; }
   int fd() const { return fd_; }
   void shape(tl_shape* s) const override {
@@ -242,7 +245,7 @@ class fd_document : public lines_document {
 // One member of an archive, or the stream of a compressed file.
 class member_document : public lines_document {
  public:
-  member_document(std::string name, long long size, tl_unpacker& u) : lines_document(std::move(name), size), u_(u) {}
+  member_document(std::string name, long long size, tl_unpacker& u) : lines_document(std::move(name), size, -1), u_(u) {}
   long long consumed() const override { return u_.consumed(); }
 
  protected:
@@ -261,7 +264,7 @@ class member_document : public lines_document {
 class damaged_document : public lines_document {
  public:
   damaged_document(const char* name, long long size, std::string what)
-      : lines_document(name, size), what_(std::move(what)) {}
+      : lines_document(name, size, 0), what_(std::move(what)) {}
   long long consumed() const override { return 0; }
 
  protected:

@@ -54,11 +54,21 @@ constexpr size_t kStage = 1 << 16;
 
 }  // namespace
 
-tl_lines::tl_lines() : buf_(new char[kBlock + 1]) {}
+namespace {
+// Returns the block for an input of size bytes (-1: unknown): room for all
+// of a small one and its framing, else kBlock.
+size_t block_for(long long size) {
+  constexpr long long kLeast = 4096;
+  if (size < 0 || size >= static_cast<long long>(tl_lines::kBlock) / 2 - kLeast) return tl_lines::kBlock;
+  return static_cast<size_t>(2 * size + kLeast);
+}
+}  // namespace
+
+tl_lines::tl_lines(long long size) : block_(block_for(size)), buf_(new char[block_ + 1]) {}
 tl_lines::~tl_lines() = default;
 
 size_t tl_lines::peek(size_t want) {
-  if (want > kBlock) want = kBlock;
+  if (want > block_) want = block_;
   while (end_ - pos_ < want && !eof_ && errno_ == 0) {
     if (fill() < 0) break;
   }
@@ -74,7 +84,7 @@ void tl_lines::decode_with(const tl_byte_table* table) {
 void tl_lines::frame_fixed(size_t lrecl) {
   lrecl_ = lrecl;
   col_ = 0;
-  stage_.reset(new char[kStage]);
+  stage_.reset(new char[block_ < kStage ? block_ : kStage]);
   // What is held is raw input still to be framed.
   stage_end_ = end_ - pos_;
   std::memcpy(stage_.get(), buf_.get() + pos_, stage_end_);
@@ -98,9 +108,9 @@ long tl_lines::read_decoded(char* buf, size_t n) {
 // LF behind it, so the pieces are those of the same records as CR LF lines.
 long tl_lines::fill_framed() {
   size_t before = end_;
-  while (end_ < kBlock) {
+  while (end_ < block_) {
     if (col_ == lrecl_) {
-      if (kBlock - end_ < 2) break;
+      if (block_ - end_ < 2) break;
       buf_[end_++] = '\r';
       buf_[end_++] = '\n';
       col_ = 0;
@@ -114,7 +124,7 @@ long tl_lines::fill_framed() {
         break;
       }
       if (end_ > before) break;  // hand on what is framed before waiting for more
-      long r = read_decoded(stage_.get(), kStage);
+      long r = read_decoded(stage_.get(), block_ < kStage ? block_ : kStage);
       if (r < 0) return -1;
       stage_pos_ = 0;
       stage_decoded_ = 0;
@@ -124,7 +134,7 @@ long tl_lines::fill_framed() {
     }
     size_t k = lrecl_ - col_;
     if (k > stage_end_ - stage_pos_) k = stage_end_ - stage_pos_;
-    if (k > kBlock - end_) k = kBlock - end_;
+    if (k > block_ - end_) k = block_ - end_;
     if (table_ != nullptr && !source_decodes_ && stage_pos_ >= stage_decoded_) {
       tl_decode_bytes(*table_, buf_.get() + end_, stage_.get() + stage_pos_, k);
     } else {
@@ -146,7 +156,7 @@ long tl_lines::fill() {
     pos_ = 0;
   }
   if (errno_ != 0) return -1;
-  long r = lrecl_ > 0 ? fill_framed() : read_decoded(buf_.get() + end_, kBlock - end_);
+  long r = lrecl_ > 0 ? fill_framed() : read_decoded(buf_.get() + end_, block_ - end_);
   if (r < 0) {
     errno_ = errno != 0 ? errno : EIO;
     return -1;

@@ -73,7 +73,9 @@ class tl_lines {
   static constexpr size_t kBlock = 1 << 16;
   static constexpr size_t kMaxPiece = 255;
 
-  tl_lines();
+  // size: the input's size in bytes when known (else -1); a small input
+  // gets a block no larger than it needs.
+  explicit tl_lines(long long size = -1);
   virtual ~tl_lines();
   tl_lines(const tl_lines&) = delete;
   tl_lines& operator=(const tl_lines&) = delete;
@@ -133,7 +135,8 @@ class tl_lines {
   long read_decoded(char* buf, size_t n);
   long fill_framed();
 
-  std::unique_ptr<char[]> buf_;  // kBlock + 1: room for the NUL after the last piece
+  size_t block_;                 // bytes the block holds, at most kBlock
+  std::unique_ptr<char[]> buf_;  // block_ + 1: room for the NUL after the last piece
   size_t pos_ = 0, end_ = 0;
   bool eof_ = false;
   bool nul_ = false;  // the block holds a NUL byte somewhere

@@ -11,11 +11,13 @@
 namespace {
 
 // Bytes handed on in pieces of 1 to max_piece bytes, failing with err once
-// fail_at bytes are given (never when fail_at is npos).
+// fail_at bytes are given (never when fail_at is npos); size is the size the
+// input was said to have, which sizes the block.
 class chunked : public tl_lines {
  public:
-  chunked(std::string s, size_t max_piece, unsigned seed, size_t fail_at = std::string::npos, int err = EIO)
-      : s_(std::move(s)), max_(max_piece), rng_(seed), fail_at_(fail_at), err_(err) {}
+  chunked(std::string s, size_t max_piece, unsigned seed, size_t fail_at = std::string::npos, int err = EIO,
+          long long size = -1)
+      : tl_lines(size), s_(std::move(s)), max_(max_piece), rng_(seed), fail_at_(fail_at), err_(err) {}
   int eintr = 0;  // EINTRs still to give before the next piece
 
  protected:
@@ -81,25 +83,31 @@ std::string bytes(size_t n, unsigned seed) {
   return s;
 }
 
+// Whatever size the input was said to have: a file may grow after it was
+// looked at, and a small block holds fewer bytes than the input.
 TEST(Lines, CutsAsTheFileReaderWhateverThePiecesOfInput) {
-  for (size_t max : {size_t{1}, size_t{7}, size_t{5000}, size_t{1} << 20}) {
-    std::string s = bytes(300000, static_cast<unsigned>(max));
-    chunked l(s, max, 1);
-    EXPECT_EQ(cut(s), all(l)) << max;
+  for (long long size : {-1LL, 0LL, 5000LL}) {
+    for (size_t max : {size_t{1}, size_t{7}, size_t{5000}, size_t{1} << 20}) {
+      std::string s = bytes(300000, static_cast<unsigned>(max));
+      chunked l(s, max, 1, std::string::npos, EIO, size);
+      EXPECT_EQ(cut(s), all(l)) << max << " " << size;
+    }
   }
 }
 
 TEST(Lines, FixedFramingAsIfEachRecordEndedWithCrLf) {
   for (size_t lrecl : {size_t{1}, size_t{225}, size_t{254}, size_t{256}, size_t{4096}}) {
     for (size_t max : {size_t{3}, size_t{70000}}) {
-      // Not a multiple of the length: the last short record is kept.
-      std::string s = bytes(200000 + 17, static_cast<unsigned>(lrecl));
-      std::string framed;
-      for (size_t i = 0; i < s.size(); i += lrecl) framed += s.substr(i, lrecl) + "\r\n";
-      chunked l(s, max, 2);
-      l.peek(512);  // the bytes held before framing starts are framed too
-      l.frame_fixed(lrecl);
-      EXPECT_EQ(cut(framed), all(l)) << lrecl << " " << max;
+      for (long long size : {-1LL, 0LL}) {
+        // Not a multiple of the length: the last short record is kept.
+        std::string s = bytes(200000 + 17, static_cast<unsigned>(lrecl));
+        std::string framed;
+        for (size_t i = 0; i < s.size(); i += lrecl) framed += s.substr(i, lrecl) + "\r\n";
+        chunked l(s, max, 2, std::string::npos, EIO, size);
+        l.peek(512);  // the bytes held before framing starts are framed too
+        l.frame_fixed(lrecl);
+        EXPECT_EQ(cut(framed), all(l)) << lrecl << " " << max << " " << size;
+      }
     }
   }
 }
