@@ -391,6 +391,14 @@ bool tl_block_runner::fill(tl_document& doc, slot& s) {
   return true;
 }
 
+bool tl_block_runner::queued_first(const slot& s) {
+  // Threads still starting have not taken it: it is converted here rather
+  // than waited for.
+  if (queued_.load(std::memory_order_relaxed) == 0) return false;
+  std::lock_guard<std::mutex> lock(m_);
+  return !queue_.empty() && queue_.front() == &s;
+}
+
 bool tl_block_runner::joinable(const slot& s) {
   // The block after it must have taken its state before the slot is used
   // again.
@@ -406,7 +414,7 @@ bool tl_block_runner::join(slot& s) {
   const size_t leave = threads_.empty() ? 0 : 1;
   const auto to_help = [this, leave] { return queued_.load(std::memory_order_relaxed) > leave; };
   while (!ready()) {
-    if (to_help() && help()) continue;
+    if ((to_help() || queued_first(s)) && help()) continue;
     if (spin([&] { return ready() || to_help(); })) continue;
     std::unique_lock<std::mutex> lock(m_);
     done_cv_.wait(lock, ready);

@@ -118,6 +118,8 @@ class tl_block_runner {
   // Returns true when s is converted and the block after it has taken its
   // state, so that s can be written and used again.
   static bool joinable(const slot& s);
+  // Returns true when s waits first in the queue, taken by no thread yet.
+  bool queued_first(const slot& s);
   // Converts the oldest block no thread has taken, on this thread. Returns
   // false when there is none.
   bool help();
