@@ -38,9 +38,7 @@ void write_input(const uint8_t* data, size_t size) {
 
 void check_reader(const uint8_t* data, size_t size, uint8_t jump) {
   std::string expect(reinterpret_cast<const char*>(data), size);
-  for (char& c : expect) {
-    if (c == '\0') c = ' ';
-  }
+  fz_blank_nuls(expect);
   std::string got;
   std::vector<long> starts;
   std::vector<unsigned long> lens;
@@ -122,8 +120,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   write_input(data, size);
   // Settings from a hash of the whole input, so every byte may be file data.
-  uint32_t h = 2166136261u;
-  for (size_t i = 0; i < size; i++) h = (h ^ data[i]) * 16777619u;
+  const uint32_t h = fz_hash(data, size);
   fz_settings(static_cast<uint8_t>(h), static_cast<uint8_t>(h >> 8));
 
   check_reader(data, size, static_cast<uint8_t>(h >> 16));

@@ -112,8 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fz_init();
   builtin_names();
   if (seen().empty()) restore_builtin();
-  uint32_t h = 2166136261u;
-  for (size_t i = 0; i < size; i++) h = (h ^ data[i]) * 16777619u;
+  const uint32_t h = fz_hash(data, size);
   const bool whole = h % 32 == 0;
   const std::string& builtin = builtin_template();
   std::string text(reinterpret_cast<const char*>(data), size);
