@@ -201,7 +201,7 @@ class format_sink final : public tl_sink {
   // it is copied only once, when it is written out; a sink writing out grows
   // its buffer to the gather size, then writes what it gathered.
   void make_room() {
-    if (out_.memory() || o_.cap < kGather) {
+    if (out_.memory() || o_.cap < kGather + kRecordOutput) {
       grow();
       return;
     }
@@ -217,7 +217,9 @@ class format_sink final : public tl_sink {
   }
 
   void grow() {
-    const size_t cap = o_.cap * 2;
+    size_t cap = o_.cap * 2;
+    // A writing sink's stops at the gather size.
+    if (!out_.memory() && cap > kGather + kRecordOutput) cap = kGather + kRecordOutput;
     std::unique_ptr<char[]> bigger(new char[cap]);
     std::memcpy(bigger.get(), o_.buf, o_.len + 1);
     buf_ = std::move(bigger);
