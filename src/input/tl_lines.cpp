@@ -52,9 +52,6 @@ void tl_decode_bytes(const tl_byte_table& t, char* dst, const char* src, size_t 
 namespace {
 constexpr size_t kStage = 1 << 16;
 
-}  // namespace
-
-namespace {
 // Returns the block for an input of size bytes (-1: unknown): room for all
 // of a small one and its framing, else kBlock.
 size_t block_for(long long size) {
@@ -62,6 +59,7 @@ size_t block_for(long long size) {
   if (size < 0 || size >= static_cast<long long>(tl_lines::kBlock) / 2 - kLeast) return tl_lines::kBlock;
   return static_cast<size_t>(2 * size + kLeast);
 }
+
 }  // namespace
 
 tl_lines::tl_lines(long long size) : block_(block_for(size)), buf_(new char[block_ + 1]) {}
