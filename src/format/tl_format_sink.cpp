@@ -31,9 +31,9 @@ namespace {
 // an error the record is reported for.
 constexpr size_t kRecordOutput = 16384;
 // Records are gathered into a buffer of this size before it is written. It
-// starts at the smaller size and doubles as it fills, so that a short
-// document never takes the large one; a worker's buffer, which holds its
-// block's output whole, starts there too.
+// starts at the smaller size and takes the full one when that fills, so that
+// a short document never takes the large one; a worker's buffer, which holds
+// its block's output whole, starts there too and doubles as it fills.
 constexpr size_t kGather = 1 << 18;
 constexpr size_t kFirstGather = 1 << 15;
 
@@ -198,8 +198,8 @@ class format_sink final : public tl_sink {
 
   // Makes room for a record: a worker keeps its block's output whole, in a
   // buffer that grows (rarely: its size stays for the blocks after), so that
-  // it is copied only once, when it is written out; a sink writing out grows
-  // its buffer to the gather size, then writes what it gathered.
+  // it is copied only once, when it is written out; a sink writing out takes
+  // the full gather size, then writes what it gathered.
   void make_room() {
     if (out_.memory() || o_.cap < kGather + kRecordOutput) {
       grow();
@@ -217,9 +217,8 @@ class format_sink final : public tl_sink {
   }
 
   void grow() {
-    size_t cap = o_.cap * 2;
-    // A writing sink's stops at the gather size.
-    if (!out_.memory() && cap > kGather + kRecordOutput) cap = kGather + kRecordOutput;
+    // A writing sink's goes to the gather size at once: one copy.
+    const size_t cap = out_.memory() ? o_.cap * 2 : kGather + kRecordOutput;
     std::unique_ptr<char[]> bigger(new char[cap]);
     std::memcpy(bigger.get(), o_.buf, o_.len + 1);
     buf_ = std::move(bigger);
