@@ -304,7 +304,11 @@ class pg_writer : public tl_row_sink {
     if (b.empty()) return true;
     total_ -= b.size();
     if (!threaded()) {
-      const bool ok = deliver(at, b, pending_);
+      // The tables met since the last batch first; kept for the next
+      // document when they cannot be made.
+      bool ok = make_tables(pending_);
+      if (ok) pending_.clear();
+      ok = ok && deliver(at, b);
       b.clear();
       return ok;
     }
@@ -314,9 +318,8 @@ class pg_writer : public tl_row_sink {
       b.clear();
       return false;
     }
-    outbox_.push_back(batch{at, std::string(), std::vector<int>()});
+    outbox_.push_back(batch{at, std::string()});
     outbox_.back().rows.swap(b);
-    outbox_.back().make.swap(pending_);
     outbox_bytes_ += outbox_.back().rows.size();
     if (!spare_.empty()) {
       b.swap(spare_.back());
@@ -327,7 +330,7 @@ class pg_writer : public tl_row_sink {
     return true;
   }
 
-  // The sending thread: batches in order, each after the tables it needs.
+  // The sending thread: batches in order, each once its table is made.
   void send_loop() {
     std::unique_lock<std::mutex> lock(sm_);
     for (;;) {
@@ -338,11 +341,10 @@ class pg_writer : public tl_row_sink {
       busy_ = true;
       const bool skip = failed_;
       lock.unlock();
-      const bool ok = skip || deliver(b.at, b.rows, b.make);
+      const bool ok = skip || deliver(b.at, b.rows);
       lock.lock();
       busy_ = false;
       if (!ok) failed_ = true;
-      unmade_.insert(unmade_.end(), b.make.begin(), b.make.end());
       outbox_bytes_ -= b.rows.size();
       b.rows.clear();
       spare_.push_back(std::move(b.rows));
@@ -406,11 +408,9 @@ class pg_writer : public tl_row_sink {
     settle();
   }
 
-  // Makes the tables of make (emptied once they are there), then sends
-  // rows into buffer at's table. Returns false (reported) on a failure.
-  bool deliver(size_t at, const std::string& rows, std::vector<int>& make) {
-    if (!make_tables(make)) return false;
-    make.clear();
+  // Sends rows into buffer at's table, once the table thread made it.
+  // Returns false (reported) on a failure.
+  bool deliver(size_t at, const std::string& rows) {
     if (threaded() && at + 1 < buffers_.size()) {
       // The table thread makes it (or fails to: reported there).
       std::unique_lock<std::mutex> lock(sm_);
@@ -557,12 +557,11 @@ class pg_writer : public tl_row_sink {
   PGconn* ddl_;
   std::vector<std::string> buffers_;  // one per layout, then the rejects
   std::vector<bool> met_;             // per layout: its table met (made or to be made)
-  std::vector<int> pending_;          // layouts whose tables the next batch makes
+  std::vector<int> pending_;          // on one thread: layouts whose tables the next batch makes
   // The sending thread and what it shares with the writer, under sm_.
   struct batch {
     size_t at;
     std::string rows;
-    std::vector<int> make;
   };
   // Their threads, with every signal blocked (signals are the driver's).
   tl_worker sender_, maker_;
@@ -572,7 +571,7 @@ class pg_writer : public tl_row_sink {
   std::deque<batch> outbox_;
   size_t outbox_bytes_ = 0;
   std::vector<std::string> spare_;  // sent batches' strings, for their room
-  std::vector<int> unmade_;         // tables of batches that failed or were dropped
+  std::vector<int> unmade_;         // tables the table thread failed to make
   std::vector<int> to_make_;        // tables met, for the table thread
   std::vector<bool> made_;          // per layout: its table made by the table thread
   bool busy_ = false, stop_ = false, making_ = false;
