@@ -330,14 +330,31 @@ class pg_writer : public tl_row_sink {
     return true;
   }
 
-  // The sending thread: batches in order, each once its table is made.
+  // Returns the place in the outbox of the oldest batch whose table is
+  // made, or the outbox's size when none is (under sm_). While the table
+  // thread makes the tables met, the rows of those made go in; a table's
+  // batches keep their order, as none is ready before its table is.
+  size_t ready_batch() const {
+    for (size_t i = 0; i < outbox_.size(); i++) {
+      // A failed document's batches are only dropped.
+      const size_t at = outbox_[i].at;
+      if (failed_ || at + 1 == buffers_.size() || made_[at]) return i;
+    }
+    return outbox_.size();
+  }
+
+  // The sending thread: each table's batches in order, once it is made.
   void send_loop() {
     std::unique_lock<std::mutex> lock(sm_);
     for (;;) {
-      work_cv_.wait(lock, [this] { return stop_ || !outbox_.empty(); });
-      if (outbox_.empty()) return;
-      batch b = std::move(outbox_.front());
-      outbox_.pop_front();
+      size_t i = 0;
+      work_cv_.wait(lock, [this, &i] {
+        i = ready_batch();
+        return stop_ || i < outbox_.size();
+      });
+      if (i == outbox_.size()) return;
+      batch b = std::move(outbox_[i]);
+      outbox_.erase(outbox_.begin() + static_cast<long>(i));
       busy_ = true;
       const bool skip = failed_;
       lock.unlock();
@@ -373,6 +390,7 @@ class pg_writer : public tl_row_sink {
         unmade_.insert(unmade_.end(), group.begin(), group.end());
       }
       sent_cv_.notify_all();
+      work_cv_.notify_one();
     }
   }
 
@@ -405,18 +423,13 @@ class pg_writer : public tl_row_sink {
       failed_ = true;
     }
     sent_cv_.notify_all();
+    work_cv_.notify_one();
     settle();
   }
 
-  // Sends rows into buffer at's table, once the table thread made it.
-  // Returns false (reported) on a failure.
+  // Sends rows into buffer at's table, made by then. Returns false
+  // (reported) on a failure.
   bool deliver(size_t at, const std::string& rows) {
-    if (threaded() && at + 1 < buffers_.size()) {
-      // The table thread makes it (or fails to: reported there).
-      std::unique_lock<std::mutex> lock(sm_);
-      sent_cv_.wait(lock, [this, at] { return made_[at] || failed_; });
-      if (!made_[at]) return false;
-    }
     const std::string table = at + 1 == buffers_.size() ? std::string("tapelens_rejects")
                                                        : tl_sql_quoted(model().table(static_cast<int>(at))->name);
     const std::string sql = "COPY " + table + " FROM STDIN";
