@@ -32,7 +32,8 @@ namespace {
 TL_DYNLIB_TABLE(pq_api, pq, load_pq, "libpq.so.5", TL_PQ_FUNCTIONS)
 
 // A table's rows are sent once this many bytes of them are gathered, and
-// every table's once all of them hold this many: memory stays bounded.
+// the fullest tables' once all of them hold this many, until half of it is
+// left: memory stays bounded.
 constexpr size_t kTableBatch = 128 * 1024;
 constexpr size_t kAllBatches = 8 * 1024 * 1024;
 // Batches handed to the sending thread and not sent yet: at most this many
@@ -195,7 +196,7 @@ class pg_writer : public tl_row_sink {
       total_ += b.size() - before;
       if (b.size() >= kTableBatch && !send(buffers_.size() - 1)) return false;
     }
-    if (total_ >= kAllBatches) return send_all();
+    if (total_ >= kAllBatches) return send_largest();
     return true;
   }
 
@@ -450,6 +451,20 @@ class pg_writer : public tl_row_sink {
     return ok;
   }
 
+  // Sends the fullest tables' rows until half the bound is left gathered:
+  // a table with few rows waits for more, and a COPY carries many.
+  bool send_largest() {
+    order_.resize(buffers_.size());
+    for (size_t i = 0; i < order_.size(); i++) order_[i] = i;
+    std::sort(order_.begin(), order_.end(),
+              [this](size_t a, size_t b) { return buffers_[a].size() > buffers_[b].size(); });
+    for (size_t i : order_) {
+      if (total_ <= kAllBatches / 2) break;
+      if (!send(i)) return false;
+    }
+    return true;
+  }
+
   bool send_all() {
     for (size_t i = 0; i < buffers_.size(); i++) {
       if (!send(i)) return false;
@@ -571,6 +586,7 @@ class pg_writer : public tl_row_sink {
   std::vector<std::string> buffers_;  // one per layout, then the rejects
   std::vector<bool> met_;             // per layout: its table met (made or to be made)
   std::vector<int> pending_;          // on one thread: layouts whose tables the next batch makes
+  std::vector<size_t> order_;         // the buffers, fullest first
   // The sending thread and what it shares with the writer, under sm_.
   struct batch {
     size_t at;

@@ -53,6 +53,20 @@ same "the same columns as tapelens_columns says" "" \
 same "layouts" "r100101_01|100101.01|10|Bill record 100101.01" \
   "$(q -c "SELECT * FROM tapelens_layouts WHERE table_name = 'r100101_01'")"
 
+echo "== more rows than are gathered at once"
+# Past the bound on the rows gathered, the fullest tables go first and the
+# others wait for more: every row still lands, on one thread or several.
+"$GEN_SAMPLE" --size 12 --seed 35 >d.bdt
+dview d.bdt
+for j in 1 2; do
+  newdb
+  "$TAPELENS" --jobs=$j --postgres="$conn" d.bdt
+  same "--jobs=$j: a 12 MB file loads" 0 $?
+  bash "$HERE/pg_dump_csv.sh" "$conn" dumpd$j
+  check "--jobs=$j: every row equals -D, every SQL SUM the exact -D sum" \
+    python3 "$HERE/check_load.py" --sums dumpd$j/sums csv dumpd$j d.bdt.D
+done
+
 echo "== size and digest are of the bytes read"
 newdb
 gzip -c a.bdt >az.bdt.gz
