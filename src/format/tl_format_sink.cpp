@@ -48,6 +48,8 @@ class format_sink final : public tl_sink {
 
   std::unique_ptr<tl_sink> fork() override { return std::unique_ptr<tl_sink>(new format_sink(tl_target::into_memory(), nullptr)); }
 
+  bool carries() const override { return F != tl_format::text && F != tl_format::xml; }
+
   void save(tl_carry& c) const override {
     static_assert(sizeof(tl_csv_state) <= sizeof c.bytes && sizeof(tl_html_state) <= sizeof c.bytes &&
                       sizeof(tl_db_state) <= sizeof c.bytes,

@@ -22,12 +22,11 @@ namespace {
 // thread converts one of its own.
 constexpr size_t kSlotsPerJob = 4;
 constexpr size_t kMaxSlots = 16;
-// Blocks of 256 KB, and smaller when many are in hand, for a sink whose
-// output may be ten times a block; of 1 MB for one that writes little (the
-// summary, the audit modes). Larger blocks cost fewer hand-overs.
+// Blocks of 256 KB, which a core's cache holds while the block is cut and
+// converted (blocks of 1 MB made the summary slower), and smaller when many
+// are in hand for a sink whose output may be ten times a block.
 constexpr size_t kAutoBlock = 1 << 18;
 constexpr size_t kAutoInHand = 1 << 21;
-constexpr size_t kAutoBlockLittle = 1 << 20;
 constexpr size_t kAutoInHandLittle = 1 << 23;
 
 // Runs fn with one record text NUL-terminated in place (the byte after it
@@ -53,12 +52,11 @@ inline void cpu_relax() {
 }  // namespace
 
 tl_block_runner::tl_block_runner(tl_sink& sink, int jobs, size_t block)
-    : sink_(sink), jobs_(jobs), nuls_(sink.wants_nuls()) {
+    : sink_(sink), jobs_(jobs), nuls_(sink.wants_nuls()), carries_(sink.carries()) {
   size_t n = static_cast<size_t>(jobs) * kSlotsPerJob;
   if (n > kMaxSlots) n = kMaxSlots;
   if (block == 0) {
-    block = sink.writes_little() ? std::min<size_t>(kAutoBlockLittle, kAutoInHandLittle / n)
-                                 : std::min<size_t>(kAutoBlock, kAutoInHand / n);
+    block = std::min<size_t>(kAutoBlock, (sink.writes_little() ? kAutoInHandLittle : kAutoInHand) / n);
   }
   block_ = block < 256 ? 256 : block;
   if (static_cast<size_t>(jobs_) > n) jobs_ = static_cast<int>(n);
@@ -339,7 +337,7 @@ void tl_block_runner::convert(slot& s) {
     s.read_err = 0;
     s.tail_len = 0;
     s.end = s.start;
-  } else {
+  } else if (carries_) {
     // Pass the state on before converting.
     w.load(s.start);
     for (const std::vector<piece>* v : {&s.heads, &s.pieces}) {
@@ -358,7 +356,7 @@ void tl_block_runner::convert(slot& s) {
   done_cv_.notify_one();
   bool ok = true;
   if (some) {
-    w.load(s.start);
+    if (carries_) w.load(s.start);
     unsigned long long base = s.line_base;
     for (const std::vector<piece>* v : {&s.heads, &s.pieces}) {
       for (const piece& p : *v) {

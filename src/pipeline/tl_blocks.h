@@ -143,6 +143,7 @@ class tl_block_runner {
   size_t block_;
   tl_filter filter_ = tl_filter::classes;
   bool nuls_ = false;  // the sink wants the NUL masks of records
+  bool carries_ = false;  // the sink carries state from record to record
   std::vector<std::unique_ptr<slot>> slots_;
   std::vector<std::thread> threads_;
   std::mutex m_;

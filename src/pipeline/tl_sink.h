@@ -133,7 +133,7 @@ class tl_sink {
   // audit modes' faults and findings).
   virtual bool findings() const { return false; }
   // Returns true when the sink writes little beside what it reads (a
-  // summary): the blocks of several threads can then be larger.
+  // summary): more input can then be in hand on many threads.
   virtual bool writes_little() const { return false; }
 
   // Running on several threads, for a sink that can (the others run on
@@ -141,6 +141,9 @@ class tl_sink {
   // writes nothing and whose record() writes into memory of its own; null
   // when the sink runs on one thread only.
   virtual std::unique_ptr<tl_sink> fork() { return nullptr; }
+  // Returns true when the sink carries state from one record to the next
+  // (the blocks are then skimmed with skim() before they are converted).
+  virtual bool carries() const { return false; }
   // Saves and loads the carried state.
   virtual void save(tl_carry& c) const { (void)c; }
   virtual void load(const tl_carry& c) { (void)c; }
