@@ -246,7 +246,13 @@ void tl_block_runner::cut(slot& s, char* from, size_t n, std::vector<piece>& int
       s.masks.push_back(nul_mask{{mask[0], mask[1], mask[2], mask[3]}});
       m = s.masks.size();
     }
-    into.push_back({static_cast<unsigned>(rec - data), static_cast<unsigned>(len), line, m});
+    // Field by field: a piece built whole on the stack and copied stalled
+    // on its narrow stores.
+    piece& p = into.emplace_back();
+    p.off = static_cast<unsigned>(rec - data);
+    p.len = static_cast<unsigned>(len);
+    p.line = line;
+    p.mask = m;
     return true;
   });
   (&into == &s.heads ? s.head_lines : s.body_lines) = line;
