@@ -146,10 +146,11 @@ class summary_sink final : public tl_sink {
     return true;
   }
 
-  bool record(const char* ucData, size_t, unsigned long long) override {
+  bool record(const char* ucData, size_t len, unsigned long long) override {
     int rindex = iFindBDTrecord(ucData);
     if (rindex >= 0 && rindex < kMaxLayouts) layout_count_[rindex]++;
-    if (std::strncmp(ucData, "10010100", 8) == 0) {
+    // A record holds no NUL before its end: eight bytes compared at once.
+    if (len >= 8 && std::memcmp(ucData, "10010100", 8) == 0) {
       if (o_.len > sizeof buf_ - 1024) flush();
       put_version(o_, ucData, 0);
     }
