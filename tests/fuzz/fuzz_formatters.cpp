@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fuzz_common.h"
@@ -106,7 +107,7 @@ void check_record(const std::string& r, bool identification) {
       char want[300] = {0};
       int pos = 1;
       iFormatBDTamount(cut, f->field_length, f->amount_ind, want, &pos);
-      FZ_CHECK(std::string(t.p, t.n) == want && t.negative == (pos == 0),
+      FZ_CHECK(std::string_view(t.p, t.n) == want && t.negative == (pos == 0),
                "amount at %d length %d: [%.*s]%d, reference [%s]%d", f->field_offset, f->field_length,
                static_cast<int>(t.n), t.p, t.negative ? 0 : 1, want, pos);
     }
@@ -191,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       check_buffer(t, nm);
       const std::string& want = full[k];
       size_t keep = want.size() < cap - 1 ? want.size() : cap - 1;
-      FZ_CHECK(std::string(t.buf, t.len) == want.substr(0, keep),
+      FZ_CHECK(std::string_view(t.buf, t.len) == std::string_view(want).substr(0, keep),
                "%s: record %zu at capacity %zu is not the full output cut short", nm, k, cap);
       FZ_CHECK(t.full == (want.size() > cap - 1), "%s: full flag wrong at capacity %zu", nm, cap);
     }
