@@ -28,7 +28,7 @@ namespace {
 
 // The libpq functions this writer calls, from the library opened at run
 // time (tl_dynlib.h).
-#define TL_PQ_FUNCTIONS(X) X(PQ, clear) X(PQ, connectdb) X(PQ, errorMessage) X(PQ, escapeLiteral) X(PQ, exec) X(PQ, execParams) X(PQ, finish) X(PQ, freemem) X(PQ, getResult) X(PQ, getvalue) X(PQ, ntuples) X(PQ, putCopyData) X(PQ, putCopyEnd) X(PQ, resultErrorField) X(PQ, resultStatus) X(PQ, setClientEncoding) X(PQ, status)
+#define TL_PQ_FUNCTIONS(X) X(PQ, clear) X(PQ, connectdb) X(PQ, errorMessage) X(PQ, escapeLiteral) X(PQ, exec) X(PQ, execParams) X(PQ, finish) X(PQ, freemem) X(PQ, getResult) X(PQ, getvalue) X(PQ, ntuples) X(PQ, putCopyData) X(PQ, putCopyEnd) X(PQ, resultErrorField) X(PQ, resultStatus) X(PQ, setClientEncoding) X(PQ, setNoticeProcessor) X(PQ, status)
 TL_DYNLIB_TABLE(pq_api, pq, load_pq, "libpq.so.5", TL_PQ_FUNCTIONS)
 
 // A table's rows are sent once this many bytes of them are gathered, and
@@ -613,6 +613,15 @@ class pg_writer : public tl_row_sink {
   bool in_txn_ = false;
 };
 
+// What the server says outside a command's result (a warning, or why it
+// is about to end the connection), in tapelens's form rather than libpq's
+// bare one. libpq calls it on the thread that uses the connection.
+void pq_notice(void*, const char* message) {
+  size_t n = std::strlen(message);
+  while (n > 0 && (message[n - 1] == '\n' || message[n - 1] == ' ')) n--;
+  fprintf(stderr, "NOTICE: PostgreSQL: the server says: %.*s\n", static_cast<int>(n), message);
+}
+
 PGconn* connect(const char* conninfo) {
   PGconn* c = pq.connectdb(conninfo);
   if (c == nullptr || pq.status(c) != CONNECTION_OK) {
@@ -620,6 +629,7 @@ PGconn* connect(const char* conninfo) {
     pq.finish(c);
     return nullptr;
   }
+  pq.setNoticeProcessor(c, pq_notice, nullptr);
   if (pq.setClientEncoding(c, "UTF8") != 0) {
     fprintf(stderr, "ERROR: PostgreSQL: cannot use UTF8: %s\n", pq_message(c).c_str());
     pq.finish(c);
