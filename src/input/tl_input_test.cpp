@@ -132,6 +132,58 @@ TEST_F(InputTest, SmallPackedFilesWholeWhateverTheyUnpackTo) {
   EXPECT_NE(std::string::npos, err.find("cut.gz")) << err;
 }
 
+// Unpacked straight through: each member's name and data, in order.
+std::string unpack_all(const char* path, int* passes) {
+  int fd = open(path, O_RDONLY);
+  EXPECT_GE(fd, 0) << path;
+  char magic[4] = {};
+  EXPECT_EQ(4, read(fd, magic, 4));
+  const bool archive = magic[0] == 'P';
+  std::string all;
+  {
+    tl_unpacker u(fd, magic, 4, archive);
+    std::string name, what;
+    for (tl_unpacker::event e; (e = u.next(&name, &what)) == tl_unpacker::kMember;) {
+      all += "[" + name + "]";
+      char buf[1 << 16];
+      for (long r; (r = u.read(buf, sizeof buf)) > 0;) all.append(buf, static_cast<size_t>(r));
+    }
+    *passes = u.passes();
+  }
+  close(fd);
+  return all;
+}
+
+// A small file that unpacks to more than the queue holds in the data of a
+// member is unpacked once: the thread goes on where the calling thread
+// stopped. Out of room elsewhere (at the input's end), it is unpacked again
+// from its first byte; either way every byte comes once, in order.
+TEST_F(InputTest, SmallPackedFileUnpackedOnceWhereItCan) {
+  const std::string small = records(40);
+  std::string big;
+  while (big.size() < 1500000) big += small;
+  tl_test_write("s.bdt", small);
+  tl_test_write("big.bdt", big);
+  for (const char* n : {"m1.bdt", "m2.bdt", "m3.bdt", "m4.bdt", "m5.bdt"}) tl_test_write(n, small);
+  sh("gzip -9 -c big.bdt > big.gz && bzip2 -9 -c big.bdt > big.bz2 && zip -q -9 mixed.zip s.bdt big.bdt"
+     " && zip -q four.zip m1.bdt m2.bdt m3.bdt m4.bdt && zip -q five.zip m1.bdt m2.bdt m3.bdt m4.bdt m5.bdt");
+  struct want {
+    const char* path;
+    std::string text;
+    int passes;
+  };
+  const std::string s5 = "[m1.bdt]" + small + "[m2.bdt]" + small + "[m3.bdt]" + small + "[m4.bdt]" + small;
+  for (const want& w : {want{"big.gz", "[]" + big, 1}, want{"big.bz2", "[]" + big, 1},
+                        want{"mixed.zip", "[s.bdt]" + small + "[big.bdt]" + big, 1},
+                        want{"five.zip", s5 + "[m5.bdt]" + small, 1}, want{"four.zip", s5, 2}}) {
+    ASSERT_LT(std::filesystem::file_size(w.path), 16384u) << w.path;  // tried on the calling thread
+    int passes = 0;
+    const std::string got = unpack_all(w.path, &passes);
+    EXPECT_TRUE(got == w.text) << w.path << ": " << got.size() << " bytes, " << w.text.size() << " wanted";
+    EXPECT_EQ(w.passes, passes) << w.path;
+  }
+}
+
 // The writers rely on it: a missing file gives no document, and says so.
 TEST_F(InputTest, MissingFileGivesNoDocument) {
   bool ok = true;

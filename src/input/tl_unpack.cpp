@@ -43,10 +43,18 @@ tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
     inline_ = true;
     run();
     inline_ = false;
-    if (!overflowed_ || !restart()) return;
+    if (suspended_) {
+      // The queue filled in a member's data: the thread goes on with it.
+      suspended_ = overflowed_ = false;
+    } else if (!overflowed_ || !restart()) {
+      return;
+    }
   }
   if (!worker_.start([this] { run(); })) {
-    // No thread to be had (resources exhausted): the input fails, clearly.
+    // No thread to be had (resources exhausted): the input fails, clearly,
+    // with nothing of it.
+    queue_.clear();
+    close_archive();
     block* b = acquire();
     b->end = kInputFailed;
     b->what = "cannot start the unpacking thread";
@@ -59,6 +67,7 @@ tl_unpacker::tl_unpacker(int fd, const char* prefix, size_t n, bool archive)
 // when the file cannot be read again.
 bool tl_unpacker::restart() {
   queue_.clear();
+  close_archive();
   overflowed_ = false;
   consumed_.store(0, std::memory_order_relaxed);
   if (zs_) {
@@ -88,6 +97,7 @@ bool tl_unpacker::halted() {
 
 tl_unpacker::~tl_unpacker() {
   worker_.stop();
+  if (arch_ != nullptr) ar.read_free(arch_);
   if (zs_) inflateEnd(zs_.get());
 }
 
@@ -231,20 +241,31 @@ void tl_unpacker::pop() {
   off_ = 0;
 }
 
-void tl_unpacker::run() {
-  // The last block says how the input ended.
-  auto finish = [this](ending end, const std::string& what) {
-    block* b = acquire();
-    if (b == nullptr) return;
-    b->end = end;
-    b->what = what;
-    publish();
-  };
+void tl_unpacker::finish(ending end, const std::string& what) {
+  block* b = acquire();
+  if (b == nullptr) return;
+  b->end = end;
+  b->what = what;
+  publish();
+}
+
+std::string tl_unpacker::reason() const {
+  // libarchive's words name the library's view; what is wrong with the file
+  // comes first. The inflating here gives its own plain words.
+  const char* s = ar.error_string(arch_);
+  std::string why(s != nullptr ? s : "unreadable data");
+  if (gzip_) return z_error_.empty() ? why : z_error_;
+  return "damaged or truncated data (" + why + ")";
+}
+
+bool tl_unpacker::open_archive() {
   if (!load_archive()) {
     finish(kInputFailed, "libarchive, which reads compressed and archived input, cannot be loaded");
-    return;
+    return false;
   }
   struct archive* a = ar.read_new();
+  arch_ = a;
+  passes_.fetch_add(1, std::memory_order_relaxed);
   if (!gzip_) {
     ar.read_support_filter_bzip2(a);
     ar.read_support_filter_xz(a);
@@ -262,164 +283,185 @@ void tl_unpacker::run() {
     ar.read_set_seek_callback(a, &tl_unpacker::cb_seek);
     ar.read_set_skip_callback(a, &tl_unpacker::cb_skip);
   }
-  // libarchive's words name the library's view; what is wrong with the file
-  // comes first. The inflating here gives its own plain words.
-  auto reason = [this, a] {
-    const char* s = ar.error_string(a);
-    std::string why(s != nullptr ? s : "unreadable data");
-    if (gzip_) return z_error_.empty() ? why : z_error_;
-    return "damaged or truncated data (" + why + ")";
-  };
-
   if (ar.read_open1(a) != ARCHIVE_OK) {
     finish(kInputFailed, reason());
-    ar.read_free(a);
-    return;
+    close_archive();
+    return false;
   }
-  bool members = false;
-  int failed_headers = 0;
-  for (bool first = true;; first = false) {
-    struct archive_entry* e = nullptr;
-    int r = ar.read_next_header(a, &e);
-    // What the magic numbers promised must be what libarchive found.
-    if (first && r != ARCHIVE_FATAL && archive_ && ar.format(a) == ARCHIVE_FORMAT_RAW) {
-      finish(kInputFailed, "not a readable zip or tar archive");
-      break;
+  return true;
+}
+
+void tl_unpacker::close_archive() {
+  if (arch_ != nullptr) ar.read_free(arch_);
+  arch_ = nullptr;
+  unpacking_ = member();
+  members_ = false;
+  failed_headers_ = 0;
+  first_header_ = true;
+}
+
+void tl_unpacker::run() {
+  if (arch_ == nullptr && !open_archive()) return;
+  // The member the calling thread was unpacking when the queue filled goes
+  // on here, where it stopped.
+  bool more = !unpacking_.active || member_data();
+  while (more) more = next_member();
+  // Left open for the thread that goes on with it.
+  if (!suspended_) close_archive();
+}
+
+bool tl_unpacker::next_member() {
+  struct archive* a = arch_;
+  const bool first = first_header_;
+  first_header_ = false;
+  struct archive_entry* e = nullptr;
+  int r = ar.read_next_header(a, &e);
+  // What the magic numbers promised must be what libarchive found.
+  if (first && r != ARCHIVE_FATAL && archive_ && ar.format(a) == ARCHIVE_FORMAT_RAW) {
+    finish(kInputFailed, "not a readable zip or tar archive");
+    return false;
+  }
+  if (first && r != ARCHIVE_FATAL && !archive_ && !gzip_ && ar.filter_code(a, 0) == ARCHIVE_FILTER_NONE) {
+    finish(kInputFailed, "not a readable bzip2, xz or zstd stream");
+    return false;
+  }
+  if (r == ARCHIVE_EOF && gzip_ && !z_error_.empty()) {
+    finish(members_ ? kInputEnd : kInputFailed, z_error_);
+    return false;
+  }
+  if (r == ARCHIVE_EOF) {
+    // A compressed empty file is one empty document, as the empty file is.
+    if (!members_ && ar.format(a) == ARCHIVE_FORMAT_EMPTY) {
+      block* b = acquire();
+      if (b == nullptr) return false;
+      b->starts = true;
+      b->end = kMemberEnd;
+      publish();
     }
-    if (first && r != ARCHIVE_FATAL && !archive_ && !gzip_ && ar.filter_code(a, 0) == ARCHIVE_FILTER_NONE) {
-      finish(kInputFailed, "not a readable bzip2, xz or zstd stream");
-      break;
-    }
-    if (r == ARCHIVE_EOF && gzip_ && !z_error_.empty()) {
-      finish(members ? kInputEnd : kInputFailed, z_error_);
-      break;
-    }
-    if (r == ARCHIVE_EOF) {
-      // A compressed empty file is one empty document, as the empty file is.
-      if (!members && ar.format(a) == ARCHIVE_FORMAT_EMPTY) {
-        block* b = acquire();
-        if (b == nullptr) break;
-        b->starts = true;
-        b->end = kMemberEnd;
-        publish();
-      }
-      finish(kInputEnd, "");
-      break;
-    }
-    if (r == ARCHIVE_FATAL || r == ARCHIVE_RETRY) {
+    finish(kInputEnd, "");
+    return false;
+  }
+  if (r == ARCHIVE_FATAL || r == ARCHIVE_RETRY) {
+    finish(kInputFailed, reason());
+    return false;
+  }
+  if (r == ARCHIVE_FAILED) {
+    // libarchive moves on to the next member; should it not, the input ends.
+    if (++failed_headers_ > 1000) {
       finish(kInputFailed, reason());
+      return false;
+    }
+    finish(kSkipped, reason());
+    return !halted();
+  }
+  const bool raw = ar.format(a) == ARCHIVE_FORMAT_RAW;
+  const char* path = ar.entry_pathname(e);
+  std::string name = raw ? std::string() : std::string(path != nullptr ? path : "");
+  if (!raw) {
+    if (ar.entry_filetype(e) != AE_IFREG) return true;
+    if (ar.entry_is_encrypted(e)) {
+      block* b = acquire();
+      if (b == nullptr) return false;
+      b->name = name;
+      b->end = kSkipped;
+      b->what = "encrypted member, not read";
+      publish();
+      return true;
+    }
+    if (ar.entry_size_is_set(e) && ar.entry_size(e) == 0) return true;
+  }
+  unpacking_ = member();
+  unpacking_.active = true;
+  unpacking_.raw = raw;
+  unpacking_.name = std::move(name);
+  return member_data();
+}
+
+bool tl_unpacker::member_data() {
+  // The member's data, block by block; an empty member of an archive gives
+  // no document, the one stream of a compressed file always does.
+  member& m = unpacking_;
+  bool failed = false, fatal = false;
+  std::string damage;
+  for (;;) {
+    block* b = acquire();
+    if (b == nullptr) {
+      // Out of room on the calling thread: the thread goes on from here.
+      suspended_ = inline_;
+      if (suspended_) return false;
       break;
     }
-    if (r == ARCHIVE_FAILED) {
-      // libarchive moves on to the next member; should it not, the input ends.
-      if (++failed_headers > 1000) {
-        finish(kInputFailed, reason());
-        break;
-      }
-      finish(kSkipped, reason());
-      continue;
-    }
-    bool raw = ar.format(a) == ARCHIVE_FORMAT_RAW;
-    const char* path = ar.entry_pathname(e);
-    std::string name = raw ? std::string() : std::string(path != nullptr ? path : "");
-    if (!raw) {
-      if (ar.entry_filetype(e) != AE_IFREG) continue;
-      if (ar.entry_is_encrypted(e)) {
-        block* b = acquire();
-        if (b == nullptr) break;
-        b->name = name;
-        b->end = kSkipped;
-        b->what = "encrypted member, not read";
-        publish();
+    bool eof = false;
+    while (b->n < b->cap) {
+      size_t room = b->cap - b->n;
+      if (m.zeros > 0) {
+        size_t k = m.zeros < static_cast<int64_t>(room) ? static_cast<size_t>(m.zeros) : room;
+        std::memset(b->data.get() + b->n, 0, k);
+        b->n += k;
+        m.zeros -= static_cast<int64_t>(k);
         continue;
       }
-      if (ar.entry_size_is_set(e) && ar.entry_size(e) == 0) continue;
-    }
-    // The member's data, block by block; an empty member of an archive gives
-    // no document, the one stream of a compressed file always does.
-    bool started = false, failed = false, fatal = false;
-    std::string damage;
-    // What libarchive handed over and is not yet in a block: zeros for a
-    // hole of a sparse member first, then data.
-    const char* pend = nullptr;
-    size_t pend_n = 0;
-    int64_t zeros = 0, pos = 0;
-    bool at_end = false;
-    for (;;) {
-      block* b = acquire();
-      if (b == nullptr) break;
-      bool eof = false;
-      while (b->n < b->cap) {
-        size_t room = b->cap - b->n;
-        if (zeros > 0) {
-          size_t k = zeros < static_cast<int64_t>(room) ? static_cast<size_t>(zeros) : room;
-          std::memset(b->data.get() + b->n, 0, k);
-          b->n += k;
-          zeros -= static_cast<int64_t>(k);
-          continue;
-        }
-        if (pend_n > 0) {
-          size_t k = pend_n < room ? pend_n : room;
-          std::memcpy(b->data.get() + b->n, pend, k);
-          b->n += k;
-          pend += k;
-          pend_n -= k;
-          continue;
-        }
-        if (at_end) {
-          eof = true;
-          break;
-        }
-        // A block is filled whole from a file; from a pipe it goes on as
-        // soon as it holds anything, so that records come as the bytes do.
-        if (!seekable_ && b->n > 0) break;
-        const void* p = nullptr;
-        size_t len = 0;
-        la_int64_t off = 0;
-        int r = ar.read_data_block(a, &p, &len, &off);
-        if (r == ARCHIVE_EOF && gzip_ && !z_error_.empty()) {
-          // The stream ended at damage: the member ends damaged.
-          failed = fatal = true;
-          damage = z_error_;
-          break;
-        }
-        if (r == ARCHIVE_EOF) {
-          at_end = true;
-          continue;
-        }
-        if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
-          failed = true;
-          fatal = r == ARCHIVE_FATAL || r == ARCHIVE_RETRY;
-          damage = reason();
-          break;
-        }
-        if (off > pos) zeros = off - pos;
-        pos = (off > pos ? off : pos) + static_cast<int64_t>(len);
-        pend = static_cast<const char*>(p);
-        pend_n = len;
+      if (m.pend_n > 0) {
+        size_t k = m.pend_n < room ? m.pend_n : room;
+        std::memcpy(b->data.get() + b->n, m.pend, k);
+        b->n += k;
+        m.pend += k;
+        m.pend_n -= k;
+        continue;
       }
-      if (!started && (b->n > 0 || raw || failed)) {
-        b->starts = true;
-        b->name = name;
-        started = true;
+      if (m.at_end) {
+        eof = true;
+        break;
       }
-      if (failed) {
-        b->end = kMemberDamaged;
-        b->what = damage;
-      } else if (eof) {
-        b->end = started ? kMemberEnd : kGoesOn;
+      // A block is filled whole from a file; from a pipe it goes on as
+      // soon as it holds anything, so that records come as the bytes do.
+      if (!seekable_ && b->n > 0) break;
+      const void* p = nullptr;
+      size_t len = 0;
+      la_int64_t off = 0;
+      int r = ar.read_data_block(arch_, &p, &len, &off);
+      if (r == ARCHIVE_EOF && gzip_ && !z_error_.empty()) {
+        // The stream ended at damage: the member ends damaged.
+        failed = fatal = true;
+        damage = z_error_;
+        break;
       }
-      if (started) publish();
-      if (failed || eof) break;
+      if (r == ARCHIVE_EOF) {
+        m.at_end = true;
+        continue;
+      }
+      if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
+        failed = true;
+        fatal = r == ARCHIVE_FATAL || r == ARCHIVE_RETRY;
+        damage = reason();
+        break;
+      }
+      if (off > m.pos) m.zeros = off - m.pos;
+      m.pos = (off > m.pos ? off : m.pos) + static_cast<int64_t>(len);
+      m.pend = static_cast<const char*>(p);
+      m.pend_n = len;
     }
-    members = members || started;
-    if (fatal) {
-      finish(kInputEnd, "");
-      break;
+    if (!m.started && (b->n > 0 || m.raw || failed)) {
+      b->starts = true;
+      b->name = m.name;
+      m.started = true;
     }
-    if (halted()) break;
+    if (failed) {
+      b->end = kMemberDamaged;
+      b->what = damage;
+    } else if (eof) {
+      b->end = m.started ? kMemberEnd : kGoesOn;
+    }
+    if (m.started) publish();
+    if (failed || eof) break;
   }
-  ar.read_free(a);
+  m.active = false;
+  members_ = members_ || m.started;
+  if (fatal) {
+    finish(kInputEnd, "");
+    return false;
+  }
+  return !halted();
 }
 
 tl_unpacker::event tl_unpacker::next(std::string* name, std::string* what) {

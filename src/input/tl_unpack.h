@@ -48,6 +48,10 @@ class tl_unpacker {
   const std::string& what() const { return what_; }
   // Returns how many bytes of the packed input were read so far.
   long long consumed() const { return consumed_.load(std::memory_order_relaxed); }
+  // Returns how many times the packed input was read from its first byte:
+  // 1, or 2 when the calling thread ran out of room where the thread could
+  // not go on from (between members, at the input's end).
+  int passes() const { return passes_.load(std::memory_order_relaxed); }
 
  private:
   // One block of the queue. A member's data spans one or more blocks; the
@@ -66,7 +70,39 @@ class tl_unpacker {
   static constexpr size_t kBlockBytes = 1 << 18;
   static constexpr size_t kInlineBlockBytes = 1 << 16;  // on the calling thread
 
+  // The member whose data is being unpacked, and how far.
+  struct member {
+    bool active = false;   // its data is being unpacked
+    bool started = false;  // its first block is queued
+    bool raw = false;      // the one stream of a compressed file
+    std::string name;
+    // What libarchive handed over and is not yet in a block: zeros for a
+    // hole of a sparse member first, then data.
+    const char* pend = nullptr;
+    size_t pend_n = 0;
+    int64_t zeros = 0, pos = 0;
+    bool at_end = false;
+  };
+
+  // Unpacks into the queue until the input ends, the run is stopped, or
+  // (on the calling thread) the queue is full; then in the data of a member
+  // it leaves the archive open, for the thread to go on where it stopped.
   void run();
+  // Opens arch_ on the input. Returns false (the failure queued) when it
+  // cannot be.
+  bool open_archive();
+  // Frees arch_ and forgets where unpacking was.
+  void close_archive();
+  // Reads the next member's header and unpacks the member. Returns false
+  // when unpacking ends.
+  bool next_member();
+  // Unpacks the data of unpacking_ into the queue. Returns false when
+  // unpacking ends.
+  bool member_data();
+  // Queues the last block, which says how the input ended.
+  void finish(ending end, const std::string& what);
+  // Returns what libarchive or the inflating says is wrong.
+  std::string reason() const;
   bool restart();
   bool halted();
   block* acquire();
@@ -95,6 +131,7 @@ class tl_unpacker {
   std::string z_error_;       // the damage found after the bytes before it
   bool archive_;              // the magic numbers promised zip or tar
   std::atomic<long long> consumed_{0};
+  std::atomic<int> passes_{0};
 
 
   // The consumer's place: inside a member, and how far in the front block.
@@ -105,6 +142,15 @@ class tl_unpacker {
   // before the input ended, so that it is unpacked again on a thread.
   bool inline_ = false;
   bool overflowed_ = false;
+  // The queue filled in a member's data on the calling thread: the thread
+  // goes on from there rather than from the file's first byte.
+  bool suspended_ = false;
+  // libarchive's reader, open from the first run to the input's end.
+  struct archive* arch_ = nullptr;
+  member unpacking_;
+  bool members_ = false;     // a member was queued
+  int failed_headers_ = 0;
+  bool first_header_ = true;
   tl_worker worker_;
   tl_block_queue<block, kBlocks> queue_{worker_};
 };
