@@ -70,12 +70,15 @@ std::string column_type(const tl_column& c) {
   return "numeric(" + std::to_string(c.length) + "," + std::to_string(c.decimals) + ")";
 }
 
-// The message of a failed call, without its line end.
-std::string pq_message(PGconn* conn) {
-  std::string m = pq.errorMessage(conn);
+// A message of libpq or the server, without its line end.
+std::string pq_text(const char* s) {
+  std::string m = s != nullptr ? s : "";
   while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
   return m;
 }
+
+// The message of a failed call, without its line end.
+std::string pq_message(PGconn* conn) { return pq_text(pq.errorMessage(conn)); }
 
 // Appends a text value in COPY text form.
 void put_copy_text(std::string& out, const char* p, size_t n) {
@@ -617,9 +620,7 @@ class pg_writer : public tl_row_sink {
 // is about to end the connection), in tapelens's form rather than libpq's
 // bare one. libpq calls it on the thread that uses the connection.
 void pq_notice(void*, const char* message) {
-  size_t n = std::strlen(message);
-  while (n > 0 && (message[n - 1] == '\n' || message[n - 1] == ' ')) n--;
-  fprintf(stderr, "NOTICE: PostgreSQL: the server says: %.*s\n", static_cast<int>(n), message);
+  fprintf(stderr, "NOTICE: PostgreSQL: the server says: %s\n", pq_text(message).c_str());
 }
 
 PGconn* connect(const char* conninfo) {

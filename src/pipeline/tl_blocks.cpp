@@ -562,7 +562,7 @@ bool tl_block_runner::feed(tl_document& doc, tl_filter filter, tl_doc_end& e) {
     retire(s);
   }
   if (prev != nullptr) {
-    sink_.load(prev->end);
+    if (carries_) sink_.load(prev->end);
     e.records = prev->line_end;
   }
   return ok;
